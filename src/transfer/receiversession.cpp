@@ -1,0 +1,35 @@
+#include "transfer/receiversession.h"
+
+#include "transfer/protocol.h"
+
+void ReceiverSession::reset() { *this = ReceiverSession(); }
+
+bool ReceiverSession::takeOffer(qint64 size) {
+    if (m_accepted) {
+        return false;
+    }
+    m_offeredSize = size;
+    return true;
+}
+
+void ReceiverSession::accept() { m_accepted = m_offeredSize.has_value(); }
+
+void ReceiverSession::requestSent(qint64 index) { m_outstanding = index; }
+
+ReceiverSession::BlockVerdict ReceiverSession::takeBlock(qint64 index, qint64 count) {
+    if (!m_accepted || m_outstanding != index || count < 0 || count > kBlockSize) {
+        return {};
+    }
+    m_outstanding.reset();
+    const qint64 size = offeredSize();
+    const qint64 offset = index * kBlockSize;  // index was ours, derived from a length
+    if (count == 0 && offset < size) {
+        return {};
+    }
+    return {true, qBound<qint64>(0, size - offset, count)};
+}
+
+bool ReceiverSession::takePause() {
+    m_outstanding.reset();
+    return m_accepted;
+}
