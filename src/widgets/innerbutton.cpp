@@ -1,7 +1,6 @@
 #include "widgets/innerbutton.h"
 
 #include <QImage>
-#include <QMouseEvent>
 #include <QPainter>
 #include <QPolygon>
 #include <QStyleOptionButton>
@@ -45,13 +44,6 @@ QImage TInnerButton::folderPicture() {
 
 QSize TInnerButton::sizeHint() const {
     return QSize(kPictureWidth + 6, kPictureHeight + 4);
-}
-
-void TInnerButton::mousePressEvent(QMouseEvent* event) {
-    if (event->button() == Qt::LeftButton && parentWidget() != nullptr) {
-        parentWidget()->setFocus(Qt::MouseFocusReason);
-    }
-    QAbstractButton::mousePressEvent(event);
 }
 
 void TInnerButton::paintEvent(QPaintEvent* /*event*/) {

@@ -3,8 +3,9 @@
 #include <QAbstractButton>
 
 // The small button inside the right end of a TButtonEdit. It never takes the keyboard focus
-// itself: pressing the mouse on it gives the focus to the field it sits in, so the field
-// has the focus while the button's action runs and gets it back afterwards.
+// itself, so pressing the mouse on it gives the focus to the field it sits in (Qt hands a
+// click's focus to the nearest parent that takes it): the field has the focus while the
+// button's action runs.
 class TInnerButton : public QAbstractButton {
     Q_OBJECT
 
@@ -17,6 +18,5 @@ public:
     QSize sizeHint() const override;
 
 protected:
-    void mousePressEvent(QMouseEvent* event) override;
     void paintEvent(QPaintEvent* event) override;
 };

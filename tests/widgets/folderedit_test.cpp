@@ -17,6 +17,7 @@
 #include <gtest/gtest.h>
 
 #include <functional>
+#include <string>
 
 namespace {
 
@@ -141,6 +142,7 @@ TEST_F(FolderEditTest, ChooserOpensAtTheRuleStartAndCancelChangesNothing) {
             edit->SetInitialDir(c.initialDir);
             other->setFocus();
             starts.clear();
+            focusedWhileChoosing = false;
             QSignalSpy changes(edit, &QLineEdit::textChanged);
 
             trigger();
@@ -150,11 +152,14 @@ TEST_F(FolderEditTest, ChooserOpensAtTheRuleStartAndCancelChangesNothing) {
             EXPECT_EQ(edit->text(), c.text);
             EXPECT_EQ(edit->InitialDir(), c.initialDir);
             EXPECT_EQ(changes.count(), 0);
+            // The field has the focus while choosing (a press on the button gives it) and
+            // after.
+            if (std::string(how) == "button") {
+                EXPECT_TRUE(focusedWhileChoosing);
+            }
             EXPECT_TRUE(edit->hasFocus());
         }
     }
-    // The mouse gave the field the focus before the chooser opened.
-    EXPECT_TRUE(focusedWhileChoosing);
 }
 
 TEST_F(FolderEditTest, OkSetsTextAndInitialDirOfAnExistingFolder) {
