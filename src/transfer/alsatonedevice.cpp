@@ -27,10 +27,10 @@ struct AlsaToneDevice::Output {
     }
 };
 
-std::unique_ptr<AlsaToneDevice> AlsaToneDevice::open() {
+std::unique_ptr<AlsaToneDevice> AlsaToneDevice::open(const char* pcmName) {
     snd_lib_error_set_handler(&silentAlsaError);
     auto output = std::make_unique<Output>();
-    if (snd_pcm_open(&output->pcm, "default", SND_PCM_STREAM_PLAYBACK, SND_PCM_NONBLOCK) < 0) {
+    if (snd_pcm_open(&output->pcm, pcmName, SND_PCM_STREAM_PLAYBACK, SND_PCM_NONBLOCK) < 0) {
         output->pcm = nullptr;
         return nullptr;
     }

@@ -11,10 +11,10 @@ class AlsaToneDevice : public ToneDevice {
 public:
     static constexpr unsigned kSampleRate = 44100;
 
-    // Opens the "default" output without blocking; nullptr when there is none. Installs a
+    // Opens the output `pcmName` without blocking; nullptr when there is none. Installs a
     // silent error handler for the sound library first, so that a machine without a sound
     // card prints nothing.
-    static std::unique_ptr<AlsaToneDevice> open();
+    static std::unique_ptr<AlsaToneDevice> open(const char* pcmName = "default");
 
     AlsaToneDevice(const AlsaToneDevice&) = delete;
     AlsaToneDevice& operator=(const AlsaToneDevice&) = delete;

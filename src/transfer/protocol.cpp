@@ -46,6 +46,11 @@ QByteArray IntruderNotice() {
     return QByteArrayLiteral("Jodete!");
 }
 
+QByteArray nextRequest(qint64 partialLength, qint64 offeredSize) {
+    return partialLength < offeredSize ? BlockRequest(partialLength / kBlockSize)
+                                       : FinishedNotice();
+}
+
 QByteArray SplitField(QByteArray& text) {
     const qsizetype length = text.size();
     // Only positions 2 to length-1 (counted from 1) can hold a separator.

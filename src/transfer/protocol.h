@@ -28,6 +28,10 @@ QByteArray FinishedNotice();  // "f"
 QByteArray BusyNotice();      // "o"
 QByteArray IntruderNotice();  // "Jodete!"
 
+// What the receiver sends after measuring its partial file: a request for the block that
+// holds the file's end, or FinishedNotice once the file is as long as the offered size.
+QByteArray nextRequest(qint64 partialLength, qint64 offeredSize);
+
 // Returns the first field of `text` and leaves the rest in it. A "|" in the first or the
 // last position is never a separator; without a separator the whole text is the field and
 // `text` becomes empty.

@@ -75,6 +75,17 @@ TEST(Protocol, BlockMessageRefusesWhatNoReceiverCouldTake) {
     EXPECT_THROW(BlockMessage(-1, "x"), std::invalid_argument);
 }
 
+TEST(Protocol, NextRequestFollowsThePartialFile) {
+    EXPECT_EQ(nextRequest(0, 5000), "a|0");
+    EXPECT_EQ(nextRequest(4096, 5000), "a|2");
+    EXPECT_EQ(nextRequest(5000, 10000), "a|2");  // block 2 is fetched whole again
+    EXPECT_EQ(nextRequest(6144, 10000), "a|3");
+    EXPECT_EQ(nextRequest(5000, 5000), "f");
+    EXPECT_EQ(nextRequest(12000, 10000), "f");  // a longer file is left as it is
+    EXPECT_EQ(nextRequest(0, 0), "f");          // an empty file is complete at once
+    EXPECT_EQ(nextRequest(Q_INT64_C(3221225472), Q_INT64_C(4294967296)), "a|1572864");
+}
+
 TEST(Protocol, SplitFieldTable) {
     struct Case {
         QByteArray text;
@@ -136,7 +147,7 @@ TEST(Protocol, WorkedExampleNotesTxt) {
     const auto requestNextBlock = [&]() {
         const std::optional<qint64> length = files.fileLength(target);
         EXPECT_TRUE(length.has_value());
-        return *length < offeredSize ? BlockRequest(*length / kBlockSize) : FinishedNotice();
+        return nextRequest(*length, offeredSize);
     };
 
     QByteArray toReceiver = OfferMessage("notes.txt", 5000);
