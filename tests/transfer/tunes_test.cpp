@@ -126,32 +126,25 @@ TEST(Tunes, TakeTheirLengthOnASilentDevice) {
 }
 
 // A machine without a sound card must not get the sound library's error messages on its
-// standard error; where there is an output, a tune keeps its length on it.
-TEST(Tunes, SoundOutputProbeIsQuietAndKeepsTheLength) {
+// standard error.
+TEST(Tunes, ProbingTheSoundOutputPrintsNothing) {
     QTemporaryFile captured;
     ASSERT_TRUE(captured.open());
     fflush(stderr);
     const int savedStderr = ::dup(STDERR_FILENO);
     ASSERT_GE(savedStderr, 0);
     ASSERT_GE(::dup2(captured.handle(), STDERR_FILENO), 0);
-    std::unique_ptr<AlsaToneDevice> alsa = AlsaToneDevice::open();
-    std::unique_ptr<ToneDevice> probed = probeToneDevice();
+    const std::unique_ptr<AlsaToneDevice> missing = AlsaToneDevice::open("no-such-output");
+    const std::unique_ptr<AlsaToneDevice> standard = AlsaToneDevice::open();
+    const std::unique_ptr<ToneDevice> probed = probeToneDevice();
     fflush(stderr);
     ::dup2(savedStderr, STDERR_FILENO);
     ::close(savedStderr);
     QFile written(captured.fileName());
     ASSERT_TRUE(written.open(QIODevice::ReadOnly));
     EXPECT_EQ(written.readAll().toStdString(), "");
-    ASSERT_NE(probed, nullptr);
-    if (!alsa) {
-        GTEST_SKIP() << "no sound output on this machine";
-    }
-    QElapsedTimer timer;
-    timer.start();
-    AttentionTune(*alsa, true);
-    const qint64 elapsed = timer.elapsed();
-    EXPECT_GE(elapsed, 320);
-    EXPECT_LT(elapsed, 1500);
+    EXPECT_EQ(missing, nullptr);
+    EXPECT_NE(probed, nullptr);
 }
 
 // The null output takes samples like a card, so the sample path runs on any machine.
