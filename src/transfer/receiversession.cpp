@@ -2,7 +2,9 @@
 
 #include "transfer/protocol.h"
 
-void ReceiverSession::reset() { *this = ReceiverSession(); }
+void ReceiverSession::reset() {
+    *this = ReceiverSession();
+}
 
 bool ReceiverSession::takeOffer(qint64 size) {
     if (m_accepted) {
@@ -12,9 +14,13 @@ bool ReceiverSession::takeOffer(qint64 size) {
     return true;
 }
 
-void ReceiverSession::accept() { m_accepted = m_offeredSize.has_value(); }
+void ReceiverSession::accept() {
+    m_accepted = m_offeredSize.has_value();
+}
 
-void ReceiverSession::requestSent(qint64 index) { m_outstanding = index; }
+void ReceiverSession::requestSent(qint64 index) {
+    m_outstanding = index;
+}
 
 ReceiverSession::BlockVerdict ReceiverSession::takeBlock(qint64 index, qint64 count) {
     if (!m_accepted || m_outstanding != index || count < 0 || count > kBlockSize) {

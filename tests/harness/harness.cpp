@@ -1,0 +1,119 @@
+// Runs one real Ruvo window with its ports, configuration folder and answers taken from the
+// command line, and acts as its user: for tests and benchmarks that need copies as separate
+// processes (killed and started again, pinned to CPUs, in other network namespaces).
+//
+//   ruvo-harness --listen-port N [--connect-port N] --config DIR --folder DIR
+//                [--send FILE [--to ADDRESS]] [--accept] [--answers yes,no,...]
+//                [--exit-after-transfer] [--notify]
+//
+// It prints one line per change of what the user would see: "listening <port>", "panel0
+// <text>", "panel1 <text>", "offer <name> <size>", and "done" when it exits after a transfer.
+#include <QCheckBox>
+#include <QCommandLineParser>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QTimer>
+
+#include <cstdio>
+
+#include "net/listener.h"
+#include "net/serverendpoint.h"
+#include "shell/formruvo.h"
+#include "shell/ruvoapplication.h"
+#include "shell/scripteduserdialogs.h"
+#include "shell/tstatusbar.h"
+#include "transfer/silenttonedevice.h"
+#include "widgets/folderedit.h"
+
+namespace {
+
+void say(const QString& line) {
+    std::printf("%s\n", qUtf8Printable(line));
+    std::fflush(stdout);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    RuvoApplication app(argc, argv);
+    QCommandLineParser parser;
+    parser.addHelpOption();
+    const QCommandLineOption listenPort(QStringLiteral("listen-port"), QStringLiteral("Port to listen on (0: any)."), QStringLiteral("port"), QStringLiteral("9950"));
+    const QCommandLineOption connectPort(QStringLiteral("connect-port"), QStringLiteral("Port sends go to."), QStringLiteral("port"), QStringLiteral("9950"));
+    const QCommandLineOption config(QStringLiteral("config"), QStringLiteral("Configuration folder."), QStringLiteral("dir"));
+    const QCommandLineOption folder(QStringLiteral("folder"), QStringLiteral("Receive folder."), QStringLiteral("dir"));
+    const QCommandLineOption sendFile(QStringLiteral("send"), QStringLiteral("File to send at start."), QStringLiteral("file"));
+    const QCommandLineOption address(QStringLiteral("to"), QStringLiteral("Address to send to."), QStringLiteral("address"), QStringLiteral("127.0.0.1"));
+    const QCommandLineOption accept(QStringLiteral("accept"), QStringLiteral("Accept every offer."));
+    const QCommandLineOption answers(QStringLiteral("answers"), QStringLiteral("Answers to the questions, in order."), QStringLiteral("yes,no,..."));
+    const QCommandLineOption exitAfter(QStringLiteral("exit-after-transfer"), QStringLiteral("Exit when the first transfer has ended."));
+    const QCommandLineOption notify(QStringLiteral("notify"), QStringLiteral("Check \"Notificar con sonidos\" (silent device)."));
+    parser.addOptions({listenPort, connectPort, config, folder, sendFile, address, accept, answers, exitAfter, notify});
+    parser.process(app);
+
+    ScriptedUserDialogs dialogs(0);
+    for (const QString& answer : parser.value(answers).split(u',', Qt::SkipEmptyParts)) {
+        dialogs.queueYesNo(answer.compare(QStringLiteral("yes"), Qt::CaseInsensitive) == 0);
+    }
+    if (parser.isSet(sendFile)) {
+        dialogs.queueOpenFile(parser.value(sendFile));
+    }
+    SilentToneDevice tones;
+    FormOptions options;
+    options.listenPort = static_cast<quint16>(parser.value(listenPort).toUInt());
+    options.connectPort = static_cast<quint16>(parser.value(connectPort).toUInt());
+    options.configDir = parser.value(config);
+    options.dialogs = &dialogs;
+    options.tones = &tones;
+    TFormruvo window(options);
+    if (parser.isSet(folder)) {
+        window.GuardarEn->setText(parser.value(folder));
+    }
+    window.Notificar->setChecked(parser.isSet(notify));
+    window.show();
+    if (window.Servidor->Active()) {
+        say(QStringLiteral("listening %1").arg(window.Servidor->Listener()->LocalPort()));
+    }
+
+    // Watch what the user would see, and act on it as the options say.
+    QString panels[2];
+    bool offerSeen = false;
+    bool transferStarted = false;
+    QTimer watch;
+    QObject::connect(&watch, &QTimer::timeout, [&] {
+        for (int i = 0; i < 2; ++i) {
+            const QString text = window.BarraEstado->PanelText(i);
+            if (text != panels[i]) {
+                panels[i] = text;
+                say(QStringLiteral("panel%1 %2").arg(i).arg(text));
+            }
+        }
+        const bool offered = window.Recibir->isEnabled();
+        if (offered && !offerSeen) {
+            say(QStringLiteral("offer %1 %2").arg(window.FicheroRecibido->text(), window.TamanoRecibido->text()));
+            if (parser.isSet(accept)) {
+                window.Recibir->click();
+            }
+        }
+        offerSeen = offered;
+        const bool busy = window.Enviar->text() != QStringLiteral("Enviar") ||
+                          window.CancelarRecepcion->isEnabled();
+        transferStarted = transferStarted || busy;
+        if (parser.isSet(exitAfter) && transferStarted && !busy &&
+            panels[0] == QStringLiteral("Desconectado.")) {
+            say(QStringLiteral("done"));
+            window.close();
+            app.quit();
+        }
+    });
+    watch.start(20);
+
+    if (parser.isSet(sendFile)) {
+        QTimer::singleShot(0, &window, [&] {
+            window.Examinar->click();
+            window.DireccionEnviada->setText(parser.value(address));
+            window.Enviar->click();
+        });
+    }
+    return app.exec();
+}
