@@ -3,8 +3,7 @@
 #include "net/listener.h"
 
 TAcceptedConnection::TAcceptedConnection(int socketHandle, TListener* listener)
-    : TSocketConnection(socketHandle, nullptr), m_listener(listener)
-{
+    : TSocketConnection(socketHandle, nullptr), m_listener(listener) {
     m_listener->AddConnection(this);
     if (m_listener->NotificationSet() != 0) {
         EventHook = [listener](TSocketConnection*, TSocketConnection* socket,
@@ -14,21 +13,18 @@ TAcceptedConnection::TAcceptedConnection(int socketHandle, TListener* listener)
     }
 }
 
-TAcceptedConnection::~TAcceptedConnection()
-{
+TAcceptedConnection::~TAcceptedConnection() {
     EventHook = nullptr;
     DetachFromOwner();
 }
 
-void TAcceptedConnection::Start(const in_addr& peer)
-{
+void TAcceptedConnection::Start(const in_addr& peer) {
     BeginAccepted(peer);
     if (IsConnected())
         NotifyEvent(this, skConnect);
 }
 
-void TAcceptedConnection::DetachFromOwner()
-{
+void TAcceptedConnection::DetachFromOwner() {
     if (m_listener != nullptr) {
         m_listener->RemoveConnection(this);
         m_listener = nullptr;

@@ -2,8 +2,7 @@
 
 TClientConnection::TClientConnection(QObject* parent) : TSocketConnection(-1, parent) {}
 
-void TClientConnection::SetClientType(TClientType type)
-{
+void TClientConnection::SetClientType(TClientType type) {
     if (type == m_clientType)
         return;
     if (IsConnected())
@@ -12,8 +11,7 @@ void TClientConnection::SetClientType(TClientType type)
     SetNotificationSet(type == ctBlocking ? 0 : kConnectionNotificationSet);
 }
 
-void TClientConnection::HandleConnect(int socket)
-{
+void TClientConnection::HandleConnect(int socket) {
     if (socket == -1 || socket != SocketHandle())
         return;
     SetConnected(true);

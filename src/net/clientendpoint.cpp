@@ -1,19 +1,16 @@
 #include "net/clientendpoint.h"
 
 TClientEndpoint::TClientEndpoint(QObject* parent)
-    : TCustomEndpoint(parent), m_connection(new TClientConnection(this))
-{
+    : TCustomEndpoint(parent), m_connection(new TClientConnection(this)) {
     BindConnection(m_connection);
 }
 
-TClientEndpoint::~TClientEndpoint()
-{
+TClientEndpoint::~TClientEndpoint() {
     m_connection->EventHook = nullptr;
     m_connection->Dispose();
 }
 
-void TClientEndpoint::ApplyActive(bool value)
-{
+void TClientEndpoint::ApplyActive(bool value) {
     if (value == m_connection->IsConnected())
         return;
     if (m_connection->IsConnected())

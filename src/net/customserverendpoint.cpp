@@ -1,19 +1,16 @@
 #include "net/customserverendpoint.h"
 
 TCustomServerEndpoint::TCustomServerEndpoint(QObject* parent)
-    : TCustomEndpoint(parent), m_listener(new TListener(this))
-{
+    : TCustomEndpoint(parent), m_listener(new TListener(this)) {
     BindConnection(m_listener);
 }
 
-TCustomServerEndpoint::~TCustomServerEndpoint()
-{
+TCustomServerEndpoint::~TCustomServerEndpoint() {
     m_listener->EventHook = nullptr;
     m_listener->Dispose();
 }
 
-void TCustomServerEndpoint::ApplyActive(bool value)
-{
+void TCustomServerEndpoint::ApplyActive(bool value) {
     if (value == m_listener->IsConnected())
         return;
     if (m_listener->IsConnected())

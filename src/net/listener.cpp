@@ -10,13 +10,11 @@
 #include "net/acceptedconnection.h"
 #include "net/uncaughtexceptions.h"
 
-TListener::TListener(QObject* parent) : TSocketConnection(-1, parent)
-{
+TListener::TListener(QObject* parent) : TSocketConnection(-1, parent) {
     SetNotificationSet(FD_ACCEPT);
 }
 
-TListener::~TListener()
-{
+TListener::~TListener() {
     EventHook = nullptr;
     try {
         if (IsConnected())
@@ -27,8 +25,7 @@ TListener::~TListener()
     }
 }
 
-void TListener::SetServerType(TServerType type)
-{
+void TListener::SetServerType(TServerType type) {
     if (type == m_serverType)
         return;
     if (IsConnected())
@@ -37,16 +34,14 @@ void TListener::SetServerType(TServerType type)
     SetNotificationSet(type == stThreadBlocking ? 0 : FD_ACCEPT);
 }
 
-TAcceptedConnection* TListener::ConnectionAt(int index) const
-{
+TAcceptedConnection* TListener::ConnectionAt(int index) const {
     if (index < 0 || index >= m_connections.size())
         throw std::out_of_range(
             QString::asprintf("List index out of bounds (%d)", index).toStdString());
     return m_connections.at(index);
 }
 
-void TListener::HandleAccept(int socket)
-{
+void TListener::HandleAccept(int socket) {
     if (socket == -1 || socket != SocketHandle())
         return;
     sockaddr_in peer{};
@@ -66,8 +61,7 @@ void TListener::HandleAccept(int socket)
         NotifyEvent(guard, skAccept);
 }
 
-TAcceptedConnection* TListener::MakeClientConnection(int socket)
-{
+TAcceptedConnection* TListener::MakeClientConnection(int socket) {
     TAcceptedConnection* connection = nullptr;
     if (OnGetSocket) {
         const TGetSocketEvent handler = OnGetSocket;
@@ -78,8 +72,7 @@ TAcceptedConnection* TListener::MakeClientConnection(int socket)
     return connection;
 }
 
-void TListener::HandleClose(int socket)
-{
+void TListener::HandleClose(int socket) {
     AcquireLock();
     try {
         DestroyConnections();
@@ -91,8 +84,7 @@ void TListener::HandleClose(int socket)
     ReleaseLock();
 }
 
-void TListener::DestroyConnections()
-{
+void TListener::DestroyConnections() {
     while (!m_connections.isEmpty()) {
         TAcceptedConnection* connection = m_connections.last();
         connection->EventHook = nullptr;
@@ -104,64 +96,56 @@ void TListener::DestroyConnections()
     }
 }
 
-void TListener::AddConnection(TAcceptedConnection* connection)
-{
+void TListener::AddConnection(TAcceptedConnection* connection) {
     QMutexLocker locker(&m_listLock);
     if (!m_connections.contains(connection))
         m_connections.append(connection);
 }
 
-void TListener::RemoveConnection(TAcceptedConnection* connection)
-{
+void TListener::RemoveConnection(TAcceptedConnection* connection) {
     QMutexLocker locker(&m_listLock);
     m_connections.removeOne(connection);
 }
 
-void TListener::ClientEvent(TSocketConnection* socket, TSocketEventKind kind)
-{
+void TListener::ClientEvent(TSocketConnection* socket, TSocketEventKind kind) {
     switch (kind) {
-    case skConnect:
-        ForwardClientConnect(socket);
-        break;
-    case skDisconnect:
-        ForwardClientDisconnect(socket);
-        break;
-    case skWrite:
-        ForwardClientWrite(socket);
-        break;
-    case skRead:
-        ForwardClientRead(socket);
-        break;
-    default:
-        break;
+        case skConnect:
+            ForwardClientConnect(socket);
+            break;
+        case skDisconnect:
+            ForwardClientDisconnect(socket);
+            break;
+        case skWrite:
+            ForwardClientWrite(socket);
+            break;
+        case skRead:
+            ForwardClientRead(socket);
+            break;
+        default:
+            break;
     }
 }
 
-void TListener::ClientError(TSocketConnection* socket, TErrorEvent kind, int& code)
-{
+void TListener::ClientError(TSocketConnection* socket, TErrorEvent kind, int& code) {
     ForwardClientError(socket, kind, code);
 }
 
-void TListener::ForwardClientRead(TSocketConnection* socket)
-{
+void TListener::ForwardClientRead(TSocketConnection* socket) {
     if (const TSocketNotifyEvent handler = OnClientRead)
         handler(this, socket);
 }
 
-void TListener::ForwardClientWrite(TSocketConnection* socket)
-{
+void TListener::ForwardClientWrite(TSocketConnection* socket) {
     if (const TSocketNotifyEvent handler = OnClientWrite)
         handler(this, socket);
 }
 
-void TListener::ForwardClientConnect(TSocketConnection* socket)
-{
+void TListener::ForwardClientConnect(TSocketConnection* socket) {
     if (const TSocketNotifyEvent handler = OnClientConnect)
         handler(this, socket);
 }
 
-void TListener::ForwardClientDisconnect(TSocketConnection* socket)
-{
+void TListener::ForwardClientDisconnect(TSocketConnection* socket) {
     if (const TSocketNotifyEvent handler = OnClientDisconnect)
         handler(this, socket);
     // Destroyed later, never inside its own event; it stays in the list (and counted) until then.
@@ -169,8 +153,7 @@ void TListener::ForwardClientDisconnect(TSocketConnection* socket)
         socket->DeferredFree();
 }
 
-void TListener::ForwardClientError(TSocketConnection* socket, TErrorEvent kind, int& code)
-{
+void TListener::ForwardClientError(TSocketConnection* socket, TErrorEvent kind, int& code) {
     if (const TSocketErrorEvent handler = OnClientError)
         handler(this, socket, kind, code);
 }

@@ -7,6 +7,4 @@ TServerEndpoint::TServerEndpoint(QObject* parent)
       OnClientDisconnect(Listener()->OnClientDisconnect),
       OnClientRead(Listener()->OnClientRead),
       OnClientWrite(Listener()->OnClientWrite),
-      OnClientError(Listener()->OnClientError)
-{
-}
+      OnClientError(Listener()->OnClientError) {}

@@ -31,38 +31,32 @@ constexpr int kAcceptPauseMs = 100;
 // a peer that keeps sending is not drained for ever.
 constexpr int kDrainChunks = 256;
 
-quint64 nextNotificationHandle()
-{
+quint64 nextNotificationHandle() {
     static std::atomic<quint64> counter{0};
     return ++counter;
 }
 
-quint64 nextLookupRequest()
-{
+quint64 nextLookupRequest() {
     static std::atomic<quint64> counter{0};
     return ++counter;
 }
 
-bool isWouldBlock(int code)
-{
+bool isWouldBlock(int code) {
     return code == EAGAIN || code == EWOULDBLOCK || code == EINPROGRESS;
 }
 
-std::string socketErrorMessage(const char* text, int code, const char* api)
-{
+std::string socketErrorMessage(const char* text, int code, const char* api) {
     return QString::asprintf("Windows socket error: %s (%d), on API '%s'", text, code, api)
         .toStdString();
 }
 
-[[noreturn]] void raiseSocketError(int code, const char* api)
-{
+[[noreturn]] void raiseSocketError(int code, const char* api) {
     throw ESocketError(socketErrorMessage(std::strerror(code), code, api));
 }
 
 // 0 when the call did not fail; the code when it failed because it would block; raises for
 // every other failure.
-int checkResult(bool failed, const char* api)
-{
+int checkResult(bool failed, const char* api) {
     if (!failed)
         return 0;
     const int code = errno;
@@ -71,8 +65,7 @@ int checkResult(bool failed, const char* api)
     raiseSocketError(code, api);
 }
 
-void setNonBlocking(int s, bool on)
-{
+void setNonBlocking(int s, bool on) {
     const int flags = ::fcntl(s, F_GETFL);
     if (flags == -1)
         return;
@@ -80,20 +73,17 @@ void setNonBlocking(int s, bool on)
 }
 
 // Small protocol messages must not wait for the peer's delayed ACK (Nagle on either side).
-void setNoDelay(int s)
-{
+void setNoDelay(int s) {
     const int one = 1;
     ::setsockopt(s, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
 }
 
-void setQuickAck(int s)
-{
+void setQuickAck(int s) {
     const int one = 1;
     ::setsockopt(s, IPPROTO_TCP, TCP_QUICKACK, &one, sizeof one);
 }
 
-ssize_t sendNoSignal(int s, const char* data, size_t size, int flags = 0)
-{
+ssize_t sendNoSignal(int s, const char* data, size_t size, int flags = 0) {
     ssize_t n;
     do {
         n = ::send(s, data, size, flags | MSG_NOSIGNAL);
@@ -101,8 +91,7 @@ ssize_t sendNoSignal(int s, const char* data, size_t size, int flags = 0)
     return n;
 }
 
-void drainInput(int s)
-{
+void drainInput(int s) {
     char buffer[16384];
     for (int i = 0; i < kDrainChunks; ++i) {
         const ssize_t n = ::recv(s, buffer, sizeof buffer, MSG_DONTWAIT);
@@ -119,8 +108,7 @@ struct LookupAnswer {
     in_port_t port = 0;  // network byte order
 };
 
-LookupAnswer lookupFailure(int rc)
-{
+LookupAnswer lookupFailure(int rc) {
     LookupAnswer answer;
     if (rc == EAI_SYSTEM) {
         answer.errorCode = errno != 0 ? errno : EIO;
@@ -134,8 +122,7 @@ LookupAnswer lookupFailure(int rc)
 }
 
 // Blocking; runs on a worker thread for the asynchronous open.
-LookupAnswer lookupHost(const QByteArray& name)
-{
+LookupAnswer lookupHost(const QByteArray& name) {
     addrinfo hints{};
     hints.ai_family = AF_INET;
     hints.ai_socktype = SOCK_STREAM;
@@ -150,8 +137,7 @@ LookupAnswer lookupHost(const QByteArray& name)
 }
 
 // The service's TCP port from the services database (a number is taken as it is).
-LookupAnswer lookupService(const QByteArray& name)
-{
+LookupAnswer lookupService(const QByteArray& name) {
     addrinfo hints{};
     hints.ai_family = AF_INET;
     hints.ai_socktype = SOCK_STREAM;
@@ -167,21 +153,20 @@ LookupAnswer lookupService(const QByteArray& name)
     return answer;
 }
 
-TErrorEvent errorKindOf(quint8 flag)
-{
+TErrorEvent errorKindOf(quint8 flag) {
     switch (flag) {
-    case FD_READ:
-        return ekReceive;
-    case FD_WRITE:
-        return ekSend;
-    case FD_ACCEPT:
-        return ekAccept;
-    case FD_CONNECT:
-        return ekConnect;
-    case FD_CLOSE:
-        return ekDisconnect;
-    default:
-        return ekGeneral;
+        case FD_READ:
+            return ekReceive;
+        case FD_WRITE:
+            return ekSend;
+        case FD_ACCEPT:
+            return ekAccept;
+        case FD_CONNECT:
+            return ekConnect;
+        case FD_CLOSE:
+            return ekDisconnect;
+        default:
+            return ekGeneral;
     }
 }
 
@@ -191,12 +176,10 @@ TErrorEvent errorKindOf(quint8 flag)
 // destruction waits until every handler of this connection has returned.
 class TSocketConnection::EventScope {
 public:
-    explicit EventScope(TSocketConnection* connection) : m_connection(connection)
-    {
+    explicit EventScope(TSocketConnection* connection) : m_connection(connection) {
         ++connection->m_depth;
     }
-    ~EventScope()
-    {
+    ~EventScope() {
         if (m_connection)
             m_connection->LeaveEvent();
     }
@@ -211,15 +194,13 @@ TSocketConnection::TSocketConnection(int socketHandle, QObject* parent)
     : QObject(parent),
       m_socket(socketHandle),
       m_connected(socketHandle != -1),
-      m_handle(nextNotificationHandle())
-{
+      m_handle(nextNotificationHandle()) {
     m_address.sin_family = AF_INET;
     if (socketHandle != -1)
         ++m_generation;
 }
 
-TSocketConnection::~TSocketConnection()
-{
+TSocketConnection::~TSocketConnection() {
     // No event reaches the owner during destruction.
     EventHook = nullptr;
     m_lookupRequest = 0;
@@ -230,8 +211,7 @@ TSocketConnection::~TSocketConnection()
     }
 }
 
-int TSocketConnection::SendBytes(const char* buffer, int count)
-{
+int TSocketConnection::SendBytes(const char* buffer, int count) {
     EventScope scope(this);
     QMutexLocker locker(&m_lock);
     if (!m_connected || m_socket == -1)
@@ -254,13 +234,11 @@ int TSocketConnection::SendBytes(const char* buffer, int count)
     return -1;
 }
 
-int TSocketConnection::SendString(const QByteArray& text)
-{
+int TSocketConnection::SendString(const QByteArray& text) {
     return SendBytes(text.constData(), static_cast<int>(text.size()));
 }
 
-bool TSocketConnection::SendMessage(const QByteArray& message)
-{
+bool TSocketConnection::SendMessage(const QByteArray& message) {
     EventScope scope(this);
     QMutexLocker locker(&m_lock);
     if (!m_connected || m_socket == -1 || m_listening)
@@ -290,8 +268,7 @@ bool TSocketConnection::SendMessage(const QByteArray& message)
     return true;
 }
 
-int TSocketConnection::PendingByteCount()
-{
+int TSocketConnection::PendingByteCount() {
     if (!m_connected || m_socket == -1)
         return 0;
     int count = 0;
@@ -300,8 +277,7 @@ int TSocketConnection::PendingByteCount()
     return count;
 }
 
-int TSocketConnection::ReceiveBytes(char* buffer, int count)
-{
+int TSocketConnection::ReceiveBytes(char* buffer, int count) {
     EventScope scope(this);
     QMutexLocker locker(&m_lock);
     if (count == -1)
@@ -329,8 +305,7 @@ int TSocketConnection::ReceiveBytes(char* buffer, int count)
     return -1;
 }
 
-QByteArray TSocketConnection::ReceiveString()
-{
+QByteArray TSocketConnection::ReceiveString() {
     const int pending = PendingByteCount();
     QByteArray data(pending, Qt::Uninitialized);
     const int n = ReceiveBytes(data.data(), pending);
@@ -340,14 +315,12 @@ QByteArray TSocketConnection::ReceiveString()
     return data;
 }
 
-void TSocketConnection::CloseConnection()
-{
+void TSocketConnection::CloseConnection() {
     EventScope scope(this);
     HandleClose(m_socket);
 }
 
-QString TSocketConnection::PeerAddressText()
-{
+QString TSocketConnection::PeerAddressText() {
     QMutexLocker locker(&m_lock);
     if (!m_connected || m_socket == -1)
         return {};
@@ -365,13 +338,11 @@ QString TSocketConnection::PeerAddressText()
     return QString::fromLatin1(text);
 }
 
-quint64 TSocketConnection::NotificationHandle()
-{
+quint64 TSocketConnection::NotificationHandle() {
     return m_handle;
 }
 
-void TSocketConnection::SetNotificationSet(quint8 set)
-{
+void TSocketConnection::SetNotificationSet(quint8 set) {
     if (set == m_notificationSet)
         return;
     m_notificationSet = set;
@@ -379,8 +350,7 @@ void TSocketConnection::SetNotificationSet(quint8 set)
         ApplyNotificationSet();
 }
 
-void TSocketConnection::OpenNewSocket(const char* alreadyOpenMessage)
-{
+void TSocketConnection::OpenNewSocket(const char* alreadyOpenMessage) {
     if (m_connected)
         throw ESocketError(alreadyOpenMessage);
     // A connect still pending, or one that failed and was left open, is replaced without events
@@ -400,8 +370,7 @@ void TSocketConnection::OpenNewSocket(const char* alreadyOpenMessage)
 }
 
 void TSocketConnection::StartConnect(const QString& host, const QString& address,
-                                     const QString& service, quint16 port, bool blocking)
-{
+                                     const QString& service, quint16 port, bool blocking) {
     EventScope scope(this);
     OpenNewSocket("Socket already open");
     const int s = m_socket;
@@ -425,8 +394,7 @@ void TSocketConnection::StartConnect(const QString& host, const QString& address
 
 void TSocketConnection::StartListen(const QString& host, const QString& address,
                                     const QString& service, quint16 port, int queueSize,
-                                    bool blocking)
-{
+                                    bool blocking) {
     EventScope scope(this);
     OpenNewSocket("Can't listen on an open socket");
     const int s = m_socket;
@@ -452,8 +420,7 @@ void TSocketConnection::StartListen(const QString& host, const QString& address,
 // starts a lookup and waits for its result (LookupDone continues from there).
 void TSocketConnection::ResolveStep(const QString& host, const QString& address,
                                     const QString& service, quint16 port, int queueSize,
-                                    bool client)
-{
+                                    bool client) {
     const int s = m_socket;
     const quint64 gen = m_generation;
     auto saveParameters = [&] {
@@ -466,40 +433,40 @@ void TSocketConnection::ResolveStep(const QString& host, const QString& address,
         for (;;) {
             bool waiting = false;
             switch (m_stage) {
-            case lkIdle:
-                if (!client) {
-                    m_address.sin_addr.s_addr = htonl(INADDR_ANY);
-                    m_stage = lkResolvingHost;
-                } else if (!host.isEmpty()) {
-                    StartLookup(true, host);
-                    saveParameters();
-                    m_stage = lkResolvingHost;
-                    waiting = true;
-                } else if (!address.isEmpty()) {
-                    m_stage = lkResolvingHost;
-                    m_address.sin_addr.s_addr = ::inet_addr(address.toLatin1().constData());
-                } else {
-                    throw ESocketError("No address specified");
-                }
-                break;
-            case lkResolvingHost:
-                if (!service.isEmpty()) {
-                    StartLookup(false, service);
-                    saveParameters();
-                    m_stage = lkResolvingService;
-                    waiting = true;
-                } else {
-                    m_stage = lkResolvingService;
-                    m_address.sin_port = htons(port);
-                }
-                break;
-            case lkResolvingService:
-                m_stage = lkIdle;
-                if (client)
-                    BeginConnect();
-                else
-                    BeginListen(queueSize);
-                break;
+                case lkIdle:
+                    if (!client) {
+                        m_address.sin_addr.s_addr = htonl(INADDR_ANY);
+                        m_stage = lkResolvingHost;
+                    } else if (!host.isEmpty()) {
+                        StartLookup(true, host);
+                        saveParameters();
+                        m_stage = lkResolvingHost;
+                        waiting = true;
+                    } else if (!address.isEmpty()) {
+                        m_stage = lkResolvingHost;
+                        m_address.sin_addr.s_addr = ::inet_addr(address.toLatin1().constData());
+                    } else {
+                        throw ESocketError("No address specified");
+                    }
+                    break;
+                case lkResolvingHost:
+                    if (!service.isEmpty()) {
+                        StartLookup(false, service);
+                        saveParameters();
+                        m_stage = lkResolvingService;
+                        waiting = true;
+                    } else {
+                        m_stage = lkResolvingService;
+                        m_address.sin_port = htons(port);
+                    }
+                    break;
+                case lkResolvingService:
+                    m_stage = lkIdle;
+                    if (client)
+                        BeginConnect();
+                    else
+                        BeginListen(queueSize);
+                    break;
             }
             if (waiting || m_stage == lkIdle || !IsCurrent(s, gen))
                 return;
@@ -512,8 +479,7 @@ void TSocketConnection::ResolveStep(const QString& host, const QString& address,
 }
 
 void TSocketConnection::ResolveAddressNow(const QString& host, const QString& address,
-                                          const QString& service, quint16 port, bool client)
-{
+                                          const QString& service, quint16 port, bool client) {
     m_address.sin_family = AF_INET;
     if (!host.isEmpty()) {
         const LookupAnswer answer = lookupHost(host.toUtf8());
@@ -535,8 +501,7 @@ void TSocketConnection::ResolveAddressNow(const QString& host, const QString& ad
 
 // The lookup runs on a worker; its answer is posted back to the UI thread and is dropped when
 // the connection is gone or the request is no longer the pending one (closed or reopened).
-void TSocketConnection::StartLookup(bool host, const QString& name)
-{
+void TSocketConnection::StartLookup(bool host, const QString& name) {
     const quint64 request = nextLookupRequest();
     m_lookupRequest = request;
     QPointer<TSocketConnection> self(this);
@@ -563,8 +528,7 @@ void TSocketConnection::StartLookup(bool host, const QString& name)
 }
 
 void TSocketConnection::LookupDone(quint64 request, int errorCode, const QByteArray& errorText,
-                                   in_addr address, in_port_t port)
-{
+                                   in_addr address, in_port_t port) {
     EventScope scope(this);
     if (request == 0 || request != m_lookupRequest)
         return;
@@ -588,8 +552,7 @@ void TSocketConnection::LookupDone(quint64 request, int errorCode, const QByteAr
     }
 }
 
-void TSocketConnection::BeginConnect()
-{
+void TSocketConnection::BeginConnect() {
     const int s = m_socket;
     const quint64 gen = m_generation;
     ApplyNotificationSet();
@@ -613,8 +576,7 @@ void TSocketConnection::BeginConnect()
     }
 }
 
-void TSocketConnection::BeginListen(int queueSize)
-{
+void TSocketConnection::BeginListen(int queueSize) {
     const int s = m_socket;
     const quint64 gen = m_generation;
     // Re-listening must work while an earlier connection on the port is in TIME_WAIT; a
@@ -636,8 +598,7 @@ void TSocketConnection::BeginListen(int queueSize)
     UpdateNotifiers();
 }
 
-void TSocketConnection::BeginAccepted(const in_addr& peer)
-{
+void TSocketConnection::BeginAccepted(const in_addr& peer) {
     m_peer = peer;
     m_hasPeer = true;
     setNoDelay(m_socket);
@@ -646,8 +607,7 @@ void TSocketConnection::BeginAccepted(const in_addr& peer)
     ApplyNotificationSet();
 }
 
-int TSocketConnection::AcceptNext(sockaddr_in& peer)
-{
+int TSocketConnection::AcceptNext(sockaddr_in& peer) {
     socklen_t length = sizeof peer;
     int fd;
     do {
@@ -677,8 +637,7 @@ int TSocketConnection::AcceptNext(sockaddr_in& peer)
     return fd;
 }
 
-void TSocketConnection::ApplyNotificationSet()
-{
+void TSocketConnection::ApplyNotificationSet() {
     if (m_socket == -1)
         return;
     if (m_notificationSet == 0) {
@@ -703,8 +662,7 @@ void TSocketConnection::ApplyNotificationSet()
 
 // A notifier is on only while the notification it stands for is armed: level-triggered
 // readiness left on would report the same condition again and again.
-void TSocketConnection::UpdateNotifiers()
-{
+void TSocketConnection::UpdateNotifiers() {
     if (m_readNotifier == nullptr)
         return;
     bool wantRead = false;
@@ -726,8 +684,7 @@ void TSocketConnection::UpdateNotifiers()
         m_writeNotifier->setEnabled(wantWrite);
 }
 
-void TSocketConnection::DeleteNotifiers()
-{
+void TSocketConnection::DeleteNotifiers() {
     // Off and gone before the descriptor is closed: the next socket gets the same number.
     delete m_readNotifier;
     m_readNotifier = nullptr;
@@ -735,8 +692,7 @@ void TSocketConnection::DeleteNotifiers()
     m_writeNotifier = nullptr;
 }
 
-void TSocketConnection::OnReadActivated()
-{
+void TSocketConnection::OnReadActivated() {
     EventScope scope(this);
     try {
         ReadReady();
@@ -745,8 +701,7 @@ void TSocketConnection::OnReadActivated()
     }
 }
 
-void TSocketConnection::OnWriteActivated()
-{
+void TSocketConnection::OnWriteActivated() {
     EventScope scope(this);
     try {
         WriteReady();
@@ -755,8 +710,7 @@ void TSocketConnection::OnWriteActivated()
     }
 }
 
-void TSocketConnection::ReadReady()
-{
+void TSocketConnection::ReadReady() {
     const int s = m_socket;
     if (s == -1)
         return;
@@ -796,8 +750,7 @@ void TSocketConnection::ReadReady()
         DispatchNotification(s, FD_CLOSE, code);
 }
 
-void TSocketConnection::WriteReady()
-{
+void TSocketConnection::WriteReady() {
     const int s = m_socket;
     const quint64 gen = m_generation;
     if (s == -1)
@@ -841,40 +794,39 @@ void TSocketConnection::WriteReady()
     }
 }
 
-void TSocketConnection::DispatchNotification(int socket, quint8 flag, int errorCode)
-{
+void TSocketConnection::DispatchNotification(int socket, quint8 flag, int errorCode) {
     if (errorCode != 0) {
         // The error handler takes over: the notification's own handler does not run and the
         // connection is left as it is.
         int code = errorCode;
         NotifyError(this, errorKindOf(flag), code);
         if (code != 0)
-            throw ESocketError(QString::asprintf("Asynchronous socket error %d", code).toStdString());
+            throw ESocketError(
+                QString::asprintf("Asynchronous socket error %d", code).toStdString());
         return;
     }
     switch (flag) {
-    case FD_READ:
-        HandleRead(socket);
-        break;
-    case FD_WRITE:
-        HandleWrite(socket);
-        break;
-    case FD_ACCEPT:
-        HandleAccept(socket);
-        break;
-    case FD_CONNECT:
-        HandleConnect(socket);
-        break;
-    case FD_CLOSE:
-        HandleClose(socket);
-        break;
-    default:
-        break;
+        case FD_READ:
+            HandleRead(socket);
+            break;
+        case FD_WRITE:
+            HandleWrite(socket);
+            break;
+        case FD_ACCEPT:
+            HandleAccept(socket);
+            break;
+        case FD_CONNECT:
+            HandleConnect(socket);
+            break;
+        case FD_CLOSE:
+            HandleClose(socket);
+            break;
+        default:
+            break;
     }
 }
 
-bool TSocketConnection::FlushOutbox()
-{
+bool TSocketConnection::FlushOutbox() {
     QMutexLocker locker(&m_lock);
     while (!m_outbox.empty()) {
         const QByteArray& front = m_outbox.front();
@@ -901,8 +853,7 @@ bool TSocketConnection::FlushOutbox()
 
 // A failed send or receive: error event, close (disconnect event), then the exception unless
 // the handler set the code to 0.
-void TSocketConnection::FailTransfer(TErrorEvent kind, int code, const char* api)
-{
+void TSocketConnection::FailTransfer(TErrorEvent kind, int code, const char* api) {
     const int s = m_socket;
     const quint64 gen = m_generation;
     int errorCode = code;
@@ -917,25 +868,21 @@ void TSocketConnection::HandleAccept(int /*socket*/) {}
 
 void TSocketConnection::HandleConnect(int /*socket*/) {}
 
-void TSocketConnection::HandleClose(int socket)
-{
+void TSocketConnection::HandleClose(int socket) {
     CloseSequence(socket);
 }
 
-void TSocketConnection::HandleRead(int socket)
-{
+void TSocketConnection::HandleRead(int socket) {
     if (m_socket != -1 && socket == m_socket)
         NotifyEvent(this, skRead);
 }
 
-void TSocketConnection::HandleWrite(int socket)
-{
+void TSocketConnection::HandleWrite(int socket) {
     if (m_socket != -1 && socket == m_socket)
         NotifyEvent(this, skWrite);
 }
 
-void TSocketConnection::NotifyEvent(TSocketConnection* socket, TSocketEventKind kind)
-{
+void TSocketConnection::NotifyEvent(TSocketConnection* socket, TSocketEventKind kind) {
     if (!EventHook)
         return;
     EventScope scope(this);
@@ -944,8 +891,7 @@ void TSocketConnection::NotifyEvent(TSocketConnection* socket, TSocketEventKind 
     hook(this, socket, kind);
 }
 
-void TSocketConnection::NotifyError(TSocketConnection* socket, TErrorEvent kind, int& code)
-{
+void TSocketConnection::NotifyError(TSocketConnection* socket, TErrorEvent kind, int& code) {
     if (!ErrorHook)
         return;
     EventScope scope(this);
@@ -953,8 +899,7 @@ void TSocketConnection::NotifyError(TSocketConnection* socket, TErrorEvent kind,
     hook(this, socket, kind, code);
 }
 
-void TSocketConnection::CloseSequence(int socket)
-{
+void TSocketConnection::CloseSequence(int socket) {
     EventScope scope(this);
     QMutexLocker locker(&m_lock);
     if (m_lookupRequest != 0) {
@@ -983,8 +928,7 @@ void TSocketConnection::CloseSequence(int socket)
         CloseSocketNow();
 }
 
-void TSocketConnection::CloseSocketNow()
-{
+void TSocketConnection::CloseSocketNow() {
     const int s = m_socket;
     if (s == -1)
         return;
@@ -993,9 +937,9 @@ void TSocketConnection::CloseSocketNow()
         // What the socket takes now of queued messages still goes out.
         while (!m_outbox.empty()) {
             const QByteArray& front = m_outbox.front();
-            const ssize_t n = sendNoSignal(s, front.constData() + m_outboxOffset,
-                                           static_cast<size_t>(front.size() - m_outboxOffset),
-                                           MSG_DONTWAIT);
+            const ssize_t n =
+                sendNoSignal(s, front.constData() + m_outboxOffset,
+                             static_cast<size_t>(front.size() - m_outboxOffset), MSG_DONTWAIT);
             if (n <= 0 || n < front.size() - m_outboxOffset)
                 break;
             m_outbox.pop_front();
@@ -1029,14 +973,12 @@ void TSocketConnection::CloseSocketNow()
         raiseSocketError(errno, "closesocket");
 }
 
-void TSocketConnection::DeferredFree()
-{
+void TSocketConnection::DeferredFree() {
     m_freeRequested = true;
     PostFree();
 }
 
-void TSocketConnection::Dispose()
-{
+void TSocketConnection::Dispose() {
     if (m_depth == 0) {
         delete this;
         return;
@@ -1053,8 +995,7 @@ void TSocketConnection::Dispose()
     DeferredFree();
 }
 
-void TSocketConnection::PostFree()
-{
+void TSocketConnection::PostFree() {
     QCoreApplication* app = QCoreApplication::instance();
     if (app == nullptr)
         return;
@@ -1069,8 +1010,7 @@ void TSocketConnection::PostFree()
         Qt::QueuedConnection);
 }
 
-void TSocketConnection::LeaveEvent()
-{
+void TSocketConnection::LeaveEvent() {
     if (--m_depth == 0 && m_freeRequested)
         PostFree();
 }

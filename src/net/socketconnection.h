@@ -120,7 +120,9 @@ protected:
     // moment when the process is out of descriptors). Returns the new socket or -1.
     int AcceptNext(sockaddr_in& peer);
     // True when socket s is still this connection's socket of generation gen.
-    bool IsCurrent(int s, quint64 gen) const { return s != -1 && s == m_socket && gen == m_generation; }
+    bool IsCurrent(int s, quint64 gen) const {
+        return s != -1 && s == m_socket && gen == m_generation;
+    }
     quint64 Generation() const { return m_generation; }
 
 private:

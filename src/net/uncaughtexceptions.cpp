@@ -4,14 +4,12 @@
 
 namespace {
 
-std::function<void(const QString&)>& installedHandler()
-{
+std::function<void(const QString&)>& installedHandler() {
     static std::function<void(const QString&)> handler;
     return handler;
 }
 
-QString messageOf(std::exception_ptr exception)
-{
+QString messageOf(std::exception_ptr exception) {
     try {
         std::rethrow_exception(exception);
     } catch (const std::exception& e) {
@@ -23,13 +21,11 @@ QString messageOf(std::exception_ptr exception)
 
 }  // namespace
 
-void setUncaughtExceptionHandler(std::function<void(const QString& message)> handler)
-{
+void setUncaughtExceptionHandler(std::function<void(const QString& message)> handler) {
     installedHandler() = std::move(handler);
 }
 
-void reportUncaughtException(std::exception_ptr exception)
-{
+void reportUncaughtException(std::exception_ptr exception) {
     if (!exception)
         return;
     const QString message = messageOf(exception);
