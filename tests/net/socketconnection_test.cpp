@@ -357,6 +357,16 @@ TEST_F(ConnectionTest, ExceptionFromAHandlerGoesToTheUncaughtHandler) {
 TEST_F(ConnectionTest, AcceptingPausesWhileOutOfDescriptors) {
     rlimit original{};
     ASSERT_EQ(::getrlimit(RLIMIT_NOFILE, &original), 0);
+    // The sanitizer runtime needs descriptors of its own the first time it checks a type: run
+    // the code of this test once before the descriptors run out.
+    RawSocket warmUp;
+    accept(warmUp);
+    QTimer timer;
+    timer.setSingleShot(true);
+    timer.setInterval(1);
+    timer.start();
+    timer.stop();
+
     RawSocket peer = RawSocket::startConnect(port);
     const int base = ::open("/dev/null", O_RDONLY | O_CLOEXEC);
     ASSERT_NE(base, -1);
@@ -379,8 +389,8 @@ TEST_F(ConnectionTest, AcceptingPausesWhileOutOfDescriptors) {
         ::close(fd);
     ::setrlimit(RLIMIT_NOFILE, &original);
     EXPECT_LT(used, 100.0) << "accepting spins";
-    EXPECT_EQ(server->ConnectionCount(), 0);
-    EXPECT_TRUE(waitUntil([&] { return server->ConnectionCount() == 1; }, 2000));
+    EXPECT_EQ(server->ConnectionCount(), 1);
+    EXPECT_TRUE(waitUntil([&] { return server->ConnectionCount() == 2; }, 2000));
 }
 
 }  // namespace
