@@ -23,17 +23,17 @@ void pumpEvents(int ms) {
     loop.exec();
 }
 
-sockaddr_in loopback(quint16 port) {
+sockaddr_in loopback(quint16 port, const QByteArray& host = QByteArrayLiteral("127.0.0.1")) {
     sockaddr_in address{};
     address.sin_family = AF_INET;
     address.sin_port = htons(port);
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    ::inet_pton(AF_INET, host.constData(), &address.sin_addr);
     return address;
 }
 
-RawSocket boundSocket(quint16& port) {
+RawSocket boundSocket(quint16& port, const QByteArray& host = QByteArrayLiteral("127.0.0.1")) {
     RawSocket socket(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
-    const sockaddr_in address = loopback(0);
+    const sockaddr_in address = loopback(0, host);
     if (!socket.isOpen() ||
         ::bind(socket.fd(), reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0)
         throw std::runtime_error("bind failed");
@@ -96,8 +96,8 @@ void RawSocket::reset() {
     close();
 }
 
-RawSocket RawSocket::listening(quint16& port, int backlog) {
-    RawSocket socket = boundSocket(port);
+RawSocket RawSocket::listening(quint16& port, int backlog, const QByteArray& address) {
+    RawSocket socket = boundSocket(port, address);
     ::listen(socket.fd(), backlog);
     return socket;
 }

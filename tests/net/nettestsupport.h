@@ -35,8 +35,10 @@ public:
     // Closes with SO_LINGER 0: the peer gets a reset.
     void reset();
 
-    // 127.0.0.1 on a system-chosen port; listening or only bound (connects to it are refused).
-    static RawSocket listening(quint16& port, int backlog = 16);
+    // A system-chosen port on 127.0.0.1 (or another loopback address); listening or only bound
+    // (connects to it are refused).
+    static RawSocket listening(quint16& port, int backlog = 16,
+                               const QByteArray& address = QByteArrayLiteral("127.0.0.1"));
     static RawSocket boundOnly(quint16& port);
     // Blocking connect to 127.0.0.1:port.
     static RawSocket connectTo(quint16 port);
