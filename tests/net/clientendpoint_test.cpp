@@ -313,6 +313,12 @@ TEST_F(ClientEndpointTest, SettersFollowTheActiveRules) {
     expectRefused([&] { client->SetService(QStringLiteral("http")); });
     expectRefused([&] { client->SetPort(port + 1); });
     expectRefused([&] { client->SetClientType(ctBlocking); });
+    try {
+        client->Connection()->StartConnect({}, QStringLiteral("127.0.0.1"), {}, port, false);
+        ADD_FAILURE() << "no exception";
+    } catch (const ESocketError& e) {
+        EXPECT_STREQ(e.what(), "Socket already open");
+    }
     EXPECT_EQ(client->Address(), QStringLiteral("127.0.0.2"));
     EXPECT_EQ(client->Port(), port);
     client->SetAddress(QStringLiteral("127.0.0.2"));  // equal: no change, no exception
@@ -324,6 +330,18 @@ TEST_F(ClientEndpointTest, SettersFollowTheActiveRules) {
     EXPECT_EQ(client->Connection()->NotificationSet(), 0);
     client->SetClientType(ctNonBlocking);
     EXPECT_EQ(client->Connection()->NotificationSet(), FD_READ | FD_WRITE | FD_CONNECT | FD_CLOSE);
+}
+
+TEST_F(ClientEndpointTest, BlockingModeConnectsBeforeTheSetterReturns) {
+    quint16 port = 0;
+    RawSocket listener = RawSocket::listening(port);
+    client->SetClientType(ctBlocking);
+    connectTo(port);
+    EXPECT_EQ(log.text(), QStringLiteral("lookup connecting connect"));
+    EXPECT_TRUE(client->Active());
+    EXPECT_EQ(client->Connection()->SendString("b"), 1);
+    RawSocket peer = listener.acceptOne();
+    EXPECT_EQ(peer.readExactly(1), QByteArray("b"));
 }
 
 TEST_F(ClientEndpointTest, HostIsResolvedBeforeConnecting) {

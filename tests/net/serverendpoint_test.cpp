@@ -269,6 +269,13 @@ TEST_F(ServerEndpointTest, ValuesCannotChangeWhileListening) {
     expectRefused([&] { server->SetPort(port + 1); });
     expectRefused([&] { server->SetService(QStringLiteral("http")); });
     expectRefused([&] { server->SetServerType(stThreadBlocking); });
+    try {
+        server->Listener()->StartListen({}, {}, {}, 0, 5, false);
+        ADD_FAILURE() << "no exception";
+    } catch (const ESocketError& e) {
+        EXPECT_STREQ(e.what(), "Can't listen on an open socket");
+    }
+    EXPECT_TRUE(server->Active());
 
     server->SetActive(false);
     server->SetServerType(stThreadBlocking);
