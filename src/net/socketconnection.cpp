@@ -320,6 +320,16 @@ void TSocketConnection::CloseConnection() {
     HandleClose(m_socket);
 }
 
+quint16 TSocketConnection::LocalPort() const {
+    sockaddr_in local{};
+    socklen_t length = sizeof local;
+    if (m_socket == -1 ||
+        ::getsockname(m_socket, reinterpret_cast<sockaddr*>(&local), &length) != 0) {
+        return 0;
+    }
+    return ntohs(local.sin_port);
+}
+
 QString TSocketConnection::PeerAddressText() {
     QMutexLocker locker(&m_lock);
     if (!m_connected || m_socket == -1)

@@ -79,6 +79,9 @@ public:
     void SetNotificationSet(quint8 set);
     TLookupStage LookupStage() const { return m_stage; }
     int SocketHandle() const { return m_socket; }
+    // The local port of the open socket (for a listener on port 0, the one the system
+    // chose); 0 when there is no socket.
+    quint16 LocalPort() const;
     // Bytes of SendMessage still waiting for the socket.
     qint64 OutboxByteCount() const { return m_outboxBytes; }
 

@@ -4,12 +4,16 @@
 //
 //   ruvo-harness --listen-port N [--connect-port N] --config DIR --folder DIR
 //                [--send FILE [--to ADDRESS]] [--accept] [--answers yes,no,...]
-//                [--exit-after-transfer] [--notify]
+//                [--exit-after-transfer] [--notify] [--tick-ms N]
 //
 // It prints one line per change of what the user would see: "listening <port>", "panel0
-// <text>", "panel1 <text>", "offer <name> <size>", and "done" when it exits after a transfer.
+// <text>", "panel1 <text>", "offer <name> <size>"; when it exits after a transfer, the
+// transfer's time ("transfer-ms <n>", from the click to the end), the longest gap between
+// ticks of a timer of --tick-ms (how long the window was unable to handle events), and
+// "done".
 #include <QCheckBox>
 #include <QCommandLineParser>
+#include <QElapsedTimer>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QTimer>
@@ -48,7 +52,8 @@ int main(int argc, char** argv) {
     const QCommandLineOption answers(QStringLiteral("answers"), QStringLiteral("Answers to the questions, in order."), QStringLiteral("yes,no,..."));
     const QCommandLineOption exitAfter(QStringLiteral("exit-after-transfer"), QStringLiteral("Exit when the first transfer has ended."));
     const QCommandLineOption notify(QStringLiteral("notify"), QStringLiteral("Check \"Notificar con sonidos\" (silent device)."));
-    parser.addOptions({listenPort, connectPort, config, folder, sendFile, address, accept, answers, exitAfter, notify});
+    const QCommandLineOption tick(QStringLiteral("tick-ms"), QStringLiteral("Measure the longest gap between ticks of a timer of this interval."), QStringLiteral("ms"), QStringLiteral("10"));
+    parser.addOptions({listenPort, connectPort, config, folder, sendFile, address, accept, answers, exitAfter, notify, tick});
     parser.process(app);
 
     ScriptedUserDialogs dialogs(0);
@@ -75,6 +80,21 @@ int main(int argc, char** argv) {
         say(QStringLiteral("listening %1").arg(window.Servidor->Listener()->LocalPort()));
     }
 
+    // A timer that should tick every few milliseconds: the longest gap between two ticks is
+    // the longest time the window could not handle events.
+    QElapsedTimer sinceTick;
+    qint64 longestGap = 0;
+    QTimer ticker;
+    ticker.setTimerType(Qt::PreciseTimer);
+    QObject::connect(&ticker, &QTimer::timeout, [&] {
+        if (sinceTick.isValid()) {
+            longestGap = std::max(longestGap, sinceTick.elapsed());
+        }
+        sinceTick.start();
+    });
+    ticker.start(parser.value(tick).toInt());
+    QElapsedTimer transferClock;
+
     // Watch what the user would see, and act on it as the options say.
     QString panels[2];
     bool offerSeen = false;
@@ -92,6 +112,7 @@ int main(int argc, char** argv) {
         if (offered && !offerSeen) {
             say(QStringLiteral("offer %1 %2").arg(window.FicheroRecibido->text(), window.TamanoRecibido->text()));
             if (parser.isSet(accept)) {
+                transferClock.start();
                 window.Recibir->click();
             }
         }
@@ -101,6 +122,8 @@ int main(int argc, char** argv) {
         transferStarted = transferStarted || busy;
         if (parser.isSet(exitAfter) && transferStarted && !busy &&
             panels[0] == QStringLiteral("Desconectado.")) {
+            say(QStringLiteral("transfer-ms %1").arg(transferClock.isValid() ? transferClock.elapsed() : -1));
+            say(QStringLiteral("max-tick-gap-ms %1").arg(longestGap));
             say(QStringLiteral("done"));
             window.close();
             app.quit();
@@ -112,6 +135,7 @@ int main(int argc, char** argv) {
         QTimer::singleShot(0, &window, [&] {
             window.Examinar->click();
             window.DireccionEnviada->setText(parser.value(address));
+            transferClock.start();
             window.Enviar->click();
         });
     }
