@@ -1,0 +1,47 @@
+#pragma once
+
+#include <QChar>
+#include <QString>
+#include <QtGlobal>
+
+#include <optional>
+
+// The arithmetic of the progress display both roles share. The window applies the results
+// to its controls (Frecuencia, Progreso, Avance, panel 1, the "Recibir" tab).
+
+struct ProgressFigures {
+    qint64 rateKb = 0;  // kilobytes per second
+    int percent = 0;    // 0 to 100
+};
+
+// Rate and percentage for the block `index` of a file of `total` bytes, with `elapsedTag`
+// seconds counted: rate = 2 * index / (elapsedTag + 1), percent = index * 204800 / total,
+// both rounded down in 64 bits. The percentage is 0 for a total of 0 and never leaves
+// 0..100, whatever index a peer names.
+ProgressFigures computeProgress(qint64 index, qint64 total, int elapsedTag);
+
+// The text of Frecuencia: "<rate> Kb/s".
+QString rateText(qint64 rateKb);
+
+// A size as megabytes: 3 significant digits and at most 3 decimals, rounded half away from
+// zero; below 1000 with exactly 3 decimals ("12.300"), from 1000 on in exponent form
+// without trailing zeros ("1.02E3").
+QString FormatMegabytes(qint64 size, QChar decimalSeparator);
+// The same with the decimal separator of the default locale.
+QString FormatMegabytes(qint64 size);
+
+// The next position of the activity bar Avance: 0, 5, ..., 100, 0, ...
+int nextActivityPosition(int position);
+
+// One tick of the blinking "Pausa": advances `tag` (0 to 4) and returns the text for
+// status panel 1, or nullopt when panel 1 stays as it is.
+std::optional<QString> pauseBlinkStep(int& tag);
+
+// One tick of the blinking "Recibir" tab, for when that page is not in front (the window
+// handles the page in front itself): advances `tag` and says what to do.
+enum class Highlight { On, Off, Unchanged };
+struct TabBlinkStep {
+    Highlight highlight = Highlight::Unchanged;
+    bool stopTimer = false;
+};
+TabBlinkStep tabBlinkStep(int& tag);

@@ -1,0 +1,5 @@
+#include "transfer/silenttonedevice.h"
+
+void SilentToneDevice::ToneOn(quint16 /*hz*/) {}
+
+void SilentToneDevice::ToneOff() {}

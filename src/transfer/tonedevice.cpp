@@ -1,0 +1,26 @@
+#include "transfer/tonedevice.h"
+
+#include "transfer/alsatonedevice.h"
+#include "transfer/pcspeakertonedevice.h"
+#include "transfer/silenttonedevice.h"
+
+#include <chrono>
+#include <thread>
+
+ToneDevice::~ToneDevice() = default;
+
+void ToneDevice::Wait(int ms) {
+    if (ms > 0) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(ms));
+    }
+}
+
+std::unique_ptr<ToneDevice> probeToneDevice() {
+    if (auto speaker = PcSpeakerToneDevice::open()) {
+        return speaker;
+    }
+    if (auto alsa = AlsaToneDevice::open()) {
+        return alsa;
+    }
+    return std::make_unique<SilentToneDevice>();
+}
