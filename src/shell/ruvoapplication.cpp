@@ -2,11 +2,17 @@
 
 #include <exception>
 
+#include "net/uncaughtexceptions.h"
 #include "shell/userdialogs.h"
 
-RuvoApplication::RuvoApplication(int& argc, char** argv) : QApplication(argc, argv) {}
+RuvoApplication::RuvoApplication(int& argc, char** argv) : QApplication(argc, argv) {
+    // The socket layer catches exceptions of its handlers itself and hands them on here.
+    setUncaughtExceptionHandler([this](const QString& message) { showUncaught(message); });
+}
 
-RuvoApplication::~RuvoApplication() = default;
+RuvoApplication::~RuvoApplication() {
+    setUncaughtExceptionHandler(nullptr);
+}
 
 bool RuvoApplication::notify(QObject* receiver, QEvent* event) {
     try {

@@ -6,7 +6,8 @@ class UserDialogs;
 
 // The application object. An exception that escapes an event handler (a click, a timer
 // tick, a socket notification, a queued call) is not fatal: its message is shown in the
-// error box and the program goes on.
+// error box and the program goes on. It also receives the exceptions that the socket layer
+// catches in its own notifications.
 class RuvoApplication : public QApplication {
     Q_OBJECT
 
