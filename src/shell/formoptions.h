@@ -1,0 +1,19 @@
+#pragma once
+
+#include <QString>
+#include <QtGlobal>
+
+class ToneDevice;
+class UserDialogs;
+
+// What a main window is made with. The program itself uses the defaults; tests and the
+// test harness run windows on free ports with their own configuration folders and answers.
+struct FormOptions {
+    quint16 listenPort = 9950;   // the port Servidor listens on (0: any free port)
+    quint16 connectPort = 9950;  // the port Cliente connects to
+    // Holds Ruvo/Ruvo.ini (settings) and Ruvo/ruvo.INI (placement); empty for the user's
+    // configuration folder (~/.config).
+    QString configDir;
+    UserDialogs* dialogs = nullptr;  // null: the real message boxes and file dialogs
+    ToneDevice* tones = nullptr;     // null: the tone device found on this machine
+};

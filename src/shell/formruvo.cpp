@@ -1,0 +1,385 @@
+#include "shell/formruvo.h"
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QCloseEvent>
+#include <QDir>
+#include <QFileInfo>
+#include <QFrame>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QStandardPaths>
+#include <QStyle>
+#include <exception>
+
+#include "net/clientendpoint.h"
+#include "net/serverendpoint.h"
+#include "shell/apptitle.h"
+#include "shell/placementkeeper.h"
+#include "shell/qtuserdialogs.h"
+#include "shell/settingsstore.h"
+#include "shell/tabicons.h"
+#include "shell/tgroupbox.h"
+#include "shell/topendialog.h"
+#include "shell/tpagecontrol.h"
+#include "shell/tstatusbar.h"
+#include "shell/ttimer.h"
+#include "transfer/tonedevice.h"
+#include "widgets/folderedit.h"
+#include "widgets/percentgauge.h"
+
+TFormruvo* Formruvo = nullptr;
+
+namespace {
+
+constexpr int kClientWidth = 252;
+constexpr int kClientHeight = 134;
+const QPoint kDesignedPosition(182, 224);
+const QRect kFrameGeometry(1, -5, 239, 84);  // each page's frame, inside its page
+
+// The window's font: a sans-serif face whose 11-pixel size (8 points at 96 dots per inch)
+// has a 13-pixel line and is narrow enough for the labels and status texts of the layout.
+QFont windowFont() {
+    QFont font;
+    font.setFamilies(
+        {QStringLiteral("Liberation Sans"), QStringLiteral("Arimo"), QStringLiteral("Arial")});
+    font.setStyleHint(QFont::SansSerif);
+    font.setPixelSize(11);
+    font.setWeight(QFont::Normal);
+    return font;
+}
+
+// The user's desktop folder, or the home folder where there is none.
+QString desktopFolder() {
+    const QString desktop = QStandardPaths::writableLocation(QStandardPaths::DesktopLocation);
+    if (!desktop.isEmpty() && QFileInfo(desktop).isDir()) {
+        return desktop;
+    }
+    return QDir::homePath();
+}
+
+QString withFinalSlash(const QString& folder) {
+    return folder.endsWith(QLatin1Char('/')) ? folder : folder + QLatin1Char('/');
+}
+
+template <typename T>
+T* named(T* widget, const char* name) {
+    widget->setObjectName(QString::fromLatin1(name));
+    return widget;
+}
+
+}  // namespace
+
+TFormruvo::TFormruvo(const FormOptions& options, QWidget* parent)
+    : QWidget(parent), m_options(options), m_dialogs(options.dialogs), m_tones(options.tones) {
+    if (!m_dialogs) {
+        m_ownDialogs = std::make_unique<QtUserDialogs>();
+        m_dialogs = m_ownDialogs.get();
+    }
+    if (!m_tones) {
+        m_ownTones = probeToneDevice();
+        m_tones = m_ownTones.get();
+    }
+    Formruvo = this;
+    createControls();
+    bindHandlers();
+
+    const QString configDir =
+        m_options.configDir.isEmpty()
+            ? QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation)
+            : m_options.configDir;
+    Placement1 =
+        named(new TPlacementKeeper(this, configDir + QStringLiteral("/Ruvo/ruvo.INI"), m_dialogs),
+              "Placement1");
+
+    // FormCreate runs before the event loop, outside the application's own catch.
+    try {
+        FormCreate();
+    } catch (const std::exception& e) {
+        m_dialogs->showError(this, QString::fromUtf8(e.what()));
+    }
+}
+
+TFormruvo::~TFormruvo() {
+    Placement1->OwnerDestroying();
+    try {
+        FormDestroy();
+    } catch (const std::exception& e) {
+        m_dialogs->showError(this, QString::fromUtf8(e.what()));
+    }
+    // The endpoints go first, while every control their last events could touch exists.
+    delete Cliente;
+    Cliente = nullptr;
+    delete Servidor;
+    Servidor = nullptr;
+    if (Formruvo == this) {
+        Formruvo = nullptr;
+    }
+}
+
+void TFormruvo::createControls() {
+    setObjectName(QStringLiteral("Formruvo"));
+    if (QApplication::style()->name() != QLatin1String("fusion")) {
+        QApplication::setStyle(QStringLiteral("Fusion"));
+    }
+    setWindowTitle(appTitle());
+    setWindowIcon(programIcon());
+    // Single border, system menu and minimize button; no maximize, no resizing.
+    setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
+                   Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
+                   Qt::WindowCloseButtonHint);
+    setFixedSize(kClientWidth, kClientHeight);
+    move(kDesignedPosition);
+    const QFont font = windowFont();
+    setFont(font);
+    QFont bold = font;
+    bold.setBold(true);
+
+    auto label = [&](QWidget* parent, const char* name, const QString& text, int x, int y,
+                     bool isBold = true) {
+        QLabel* l = named(new QLabel(text, parent), name);
+        if (isBold) {
+            l->setFont(bold);
+        }
+        l->move(x, y);
+        l->adjustSize();
+        return l;
+    };
+    auto edit = [&](QWidget* parent, const char* name, const QRect& geometry, bool readOnly) {
+        QLineEdit* e = named(new QLineEdit(parent), name);
+        e->setGeometry(geometry);
+        if (readOnly) {
+            e->setReadOnly(true);
+            e->setFocusPolicy(Qt::ClickFocus);  // no Tab stop; text can still be selected
+        }
+        return e;
+    };
+    auto button = [&](QWidget* parent, const char* name, const QString& text, const QRect& g,
+                      bool enabled) {
+        QPushButton* b = named(new QPushButton(text, parent), name);
+        b->setGeometry(g);
+        b->setEnabled(enabled);
+        b->setAutoDefault(true);  // Enter on a focused button clicks it
+        return b;
+    };
+
+    Paginas = named(new TPageControl(this), "Paginas");
+    Paginas->setGeometry(2, 2, 249, 111);
+    TabSheet4 = named(new QWidget, "TabSheet4");
+    TabSheet5 = named(new QWidget, "TabSheet5");
+    TabSheet6 = named(new QWidget, "TabSheet6");
+    Paginas->addTab(TabSheet4, sendTabIcon(), QStringLiteral("Enviar"));
+    Paginas->addTab(TabSheet5, receiveTabIcon(), QStringLiteral("Recibir"));
+    Paginas->addTab(TabSheet6, settingsTabIcon(), QStringLiteral("Configurar"));
+    GroupBox4 = named(new TGroupBox(TabSheet4), "GroupBox4");
+    GroupBox5 = named(new TGroupBox(TabSheet5), "GroupBox5");
+    GroupBox6 = named(new TGroupBox(TabSheet6), "GroupBox6");
+    for (TGroupBox* g : {GroupBox4, GroupBox5, GroupBox6}) {
+        g->setGeometry(kFrameGeometry);
+    }
+
+    // "Enviar".
+    Label16 = label(GroupBox4, "Label16", QStringLiteral("Archivo"), 5, 12);
+    FicheroEnviado = edit(GroupBox4, "FicheroEnviado", QRect(62, 10, 107, 21), true);
+    Examinar =
+        button(GroupBox4, "Examinar", QStringLiteral("Examinar"), QRect(175, 11, 60, 21), true);
+    Label15 = label(GroupBox4, "Label15", QStringLiteral("Tamaño"), 5, 37);
+    Megasenviados = edit(GroupBox4, "Megasenviados", QRect(62, 33, 85, 21), true);
+    TamanoEnviado = edit(GroupBox4, "TamanoEnviado", QRect(62, 33, 76, 21), true);
+    TamanoEnviado->hide();
+    Label13 = label(GroupBox4, "Label13", QStringLiteral("Mb"), 150, 37);
+    PausarEnvio =
+        button(GroupBox4, "PausarEnvio", QStringLiteral("Pausa"), QRect(175, 35, 60, 21), false);
+    Label14 = label(GroupBox4, "Label14", QStringLiteral("Direccion"), 5, 63);
+    DireccionEnviada = edit(GroupBox4, "DireccionEnviada", QRect(62, 58, 107, 21), false);
+    Enviar = button(GroupBox4, "Enviar", QStringLiteral("Enviar"), QRect(175, 59, 60, 21), false);
+
+    // "Recibir".
+    Label20 = label(GroupBox5, "Label20", QStringLiteral("Archivo"), 5, 12);
+    FicheroRecibido = edit(GroupBox5, "FicheroRecibido", QRect(62, 10, 107, 21), true);
+    Recibir =
+        button(GroupBox5, "Recibir", QStringLiteral("Recibir"), QRect(175, 11, 60, 21), false);
+    Label19 = label(GroupBox5, "Label19", QStringLiteral("Tamaño"), 5, 37);
+    MegasRecibidos = edit(GroupBox5, "MegasRecibidos", QRect(62, 33, 85, 21), true);
+    TamanoRecibido = edit(GroupBox5, "TamanoRecibido", QRect(62, 33, 76, 21), true);
+    TamanoRecibido->hide();
+    Label18 = label(GroupBox5, "Label18", QStringLiteral("Mb"), 150, 37);
+    PausarRecepcion = button(GroupBox5, "PausarRecepcion", QStringLiteral("Pausa"),
+                             QRect(175, 35, 60, 21), false);
+    Label17 = label(GroupBox5, "Label17", QStringLiteral("Direccion"), 5, 63);
+    DireccionRecibida = edit(GroupBox5, "DireccionRecibida", QRect(62, 58, 107, 21), true);
+    CancelarRecepcion = button(GroupBox5, "CancelarRecepcion", QStringLiteral("Cancelar"),
+                               QRect(175, 59, 60, 21), false);
+
+    // "Configurar".
+    Label21 = label(GroupBox6, "Label21", QStringLiteral("Guadar Archivos en:"), 6, 10, false);
+    GuardarEn = named(new TFolderEdit(GroupBox6), "GuardarEn");
+    GuardarEn->setGeometry(8, 24, 225, 20);
+    Notificar =
+        named(new QCheckBox(QStringLiteral("Notificar con sonidos"), GroupBox6), "Notificar");
+    Notificar->setGeometry(8, 52, 121, 17);
+
+    // Tab order inside the pages; disabled and hidden controls are skipped.
+    setTabOrder(Examinar, DireccionEnviada);
+    setTabOrder(DireccionEnviada, Enviar);
+    setTabOrder(Enviar, PausarEnvio);
+    setTabOrder(PausarEnvio, Recibir);
+    setTabOrder(Recibir, CancelarRecepcion);
+    setTabOrder(CancelarRecepcion, PausarRecepcion);
+    setTabOrder(PausarRecepcion, GuardarEn);
+    setTabOrder(GuardarEn, Notificar);
+    Paginas->setCurrentIndex(0);
+
+    // Bottom strip.
+    BarraEstado = named(new TStatusBar(this), "BarraEstado");
+    BarraEstado->setGeometry(0, 114, kClientWidth, 20);
+    Panel1 = named(new QFrame(this), "Panel1");
+    Panel1->setFrameStyle(QFrame::Panel | QFrame::Sunken);
+    Panel1->setLineWidth(1);
+    Panel1->setGeometry(87, 116, 164, 18);
+    Panel1->raise();
+    Panel1->hide();
+    Progreso = named(new TPercentGauge(Panel1), "Progreso");
+    Progreso->setGeometry(0, 1, 83, 16);
+    Progreso->SetForeColor(QColor(0, 0, 128));
+    Frecuencia = named(new QLabel(Panel1), "Frecuencia");
+    Frecuencia->setAlignment(Qt::AlignRight | Qt::AlignTop);
+    Frecuencia->setGeometry(84, 2, 138 - 84, 14);  // the right edge stays at 138
+    Avance = named(new QProgressBar(Panel1), "Avance");
+    Avance->setOrientation(Qt::Vertical);
+    Avance->setRange(0, 100);
+    Avance->setValue(0);
+    Avance->setTextVisible(false);
+    Avance->setGeometry(144, 0, 20, 18);
+
+    // Non-visual parts.
+    Cliente = named(new TClientEndpoint(this), "Cliente");
+    Cliente->SetPort(m_options.connectPort);
+    Servidor = named(new TServerEndpoint(this), "Servidor");
+    Servidor->SetPort(m_options.listenPort);
+    OpenDialog1 = named(new TOpenDialog(this, m_dialogs), "OpenDialog1");
+    Conectando = named(new TTimer(150, this), "Conectando");
+    Pausado = named(new TTimer(350, this), "Pausado");
+    Parpadeo = named(new TTimer(350, this), "Parpadeo");
+    Transcurrido = named(new TTimer(1000, this), "Transcurrido");
+    Intruso = named(new TTimer(6000, this), "Intruso");
+}
+
+void TFormruvo::bindHandlers() {
+    connect(FicheroEnviado, &QLineEdit::textChanged, this, &TFormruvo::DireccionenviadaChange);
+    connect(DireccionEnviada, &QLineEdit::textChanged, this, &TFormruvo::DireccionenviadaChange);
+    DireccionEnviada->installEventFilter(this);
+    connect(Examinar, &QPushButton::clicked, this, &TFormruvo::ExaminarClick);
+    connect(Enviar, &QPushButton::clicked, this, &TFormruvo::EnviarClick);
+    connect(PausarEnvio, &QPushButton::clicked, this, &TFormruvo::PausarEnvioClick);
+    connect(Recibir, &QPushButton::clicked, this, &TFormruvo::RecibirClick);
+    connect(PausarRecepcion, &QPushButton::clicked, this, &TFormruvo::PausarRecepcionClick);
+    connect(CancelarRecepcion, &QPushButton::clicked, this, &TFormruvo::CancelarRecepcionClick);
+    connect(GuardarEn, &QLineEdit::textChanged, this, &TFormruvo::GuardarEnChange);
+    GuardarEn->setFolderChooser([this](QWidget* parent, const QString& start) {
+        return m_dialogs->chooseFolder(parent, start);
+    });
+    connect(Paginas, &QTabWidget::currentChanged, this, &TFormruvo::PaginasChange);
+
+    connect(Conectando, &QTimer::timeout, this, &TFormruvo::ConectandoTimer);
+    connect(Pausado, &QTimer::timeout, this, &TFormruvo::PausadoTimer);
+    connect(Parpadeo, &QTimer::timeout, this, &TFormruvo::ParpadeoTimer);
+    connect(Transcurrido, &QTimer::timeout, this, &TFormruvo::TranscurridoTimer);
+    connect(Intruso, &QTimer::timeout, this, &TFormruvo::IntrusoTimer);
+
+    Cliente->OnConnect = [this](QObject* s, TSocketConnection* c) { ClienteConnect(s, c); };
+    Cliente->OnRead = [this](QObject* s, TSocketConnection* c) { ClienteRead(s, c); };
+    Cliente->OnDisconnect = [this](QObject* s, TSocketConnection* c) { ClienteDisconnect(s, c); };
+    Cliente->OnError = [this](QObject* s, TSocketConnection* c, TErrorEvent e, int& code) {
+        ClienteError(s, c, e, code);
+    };
+    Servidor->OnClientConnect = [this](QObject* s, TSocketConnection* c) {
+        ServidorClientConnect(s, c);
+    };
+    Servidor->OnClientRead = [this](QObject* s, TSocketConnection* c) { ServidorClientRead(s, c); };
+    Servidor->OnClientDisconnect = [this](QObject* s, TSocketConnection* c) {
+        ServidorClientDisconnect(s, c);
+    };
+    Servidor->OnClientError = [this](QObject* s, TSocketConnection* c, TErrorEvent e, int& code) {
+        ServidorClientError(s, c, e, code);
+    };
+}
+
+void TFormruvo::FormCreate() {
+    {
+        const SettingsStore settings(m_options.configDir);
+        if (settings.isOpen()) {
+            const QString folder = settings.readString(QStringLiteral("guardaren"));
+            // Either way GuardarEnChange runs and adds the final "/".
+            GuardarEn->setText(folder.isEmpty() ? withFinalSlash(desktopFolder()) : folder);
+            if (settings.readString(QStringLiteral("notificar")) == QLatin1String("1")) {
+                Notificar->setChecked(true);
+            }
+        }
+    }
+    OpenDialog1->InitialDir = desktopFolder();
+    BarraEstado->SetPanelText(0, QStringLiteral("Desconectado."));
+    StartListening();
+}
+
+void TFormruvo::FormDestroy() {
+    SettingsStore settings(m_options.configDir);
+    if (!settings.isOpen()) {
+        return;
+    }
+    settings.writeString(QStringLiteral("guardaren"), GuardarEn->text());
+    settings.writeString(QStringLiteral("notificar"),
+                         Notificar->isChecked() ? QStringLiteral("1") : QStringLiteral("0"));
+}
+
+void TFormruvo::GuardarEnChange() {
+    const QString text = GuardarEn->text();
+    if (!text.isEmpty() && !text.endsWith(QLatin1Char('/'))) {
+        GuardarEn->setText(text + QLatin1Char('/'));  // runs GuardarEnChange once more
+    }
+}
+
+void TFormruvo::PaginasChange() {
+    if (Paginas->currentIndex() == 1) {
+        SetRecibirHighlight(false);
+    }
+}
+
+bool TFormruvo::StartListening() {
+    try {
+        Servidor->SetActive(true);
+        return true;
+    } catch (...) {
+        BarraEstado->SetPanelText(1, QStringLiteral("[Recibir] No Disponible"));
+        Paginas->setTabVisible(1, false);
+        return false;
+    }
+}
+
+void TFormruvo::SetRecibirHighlight(bool on) {
+    Paginas->SetTabHighlighted(1, on);
+}
+
+bool TFormruvo::RecibirHighlighted() const {
+    return Paginas->TabHighlighted(1);
+}
+
+void TFormruvo::closeEvent(QCloseEvent* event) {
+    QWidget::closeEvent(event);
+    if (event->isAccepted()) {
+        Placement1->OwnerClosed();
+    }
+}
+
+bool TFormruvo::eventFilter(QObject* watched, QEvent* event) {
+    if (watched == DireccionEnviada && event->type() == QEvent::KeyPress) {
+        auto* keyEvent = static_cast<QKeyEvent*>(event);
+        int key = keyEvent->key();
+        DireccionenviadaKeyDown(key, keyEvent->modifiers());
+        return key == 0;
+    }
+    return QWidget::eventFilter(watched, event);
+}

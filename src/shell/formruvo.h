@@ -1,0 +1,175 @@
+#pragma once
+
+#include <QByteArray>
+#include <QWidget>
+#include <memory>
+
+#include "net/socketconnection.h"
+#include "shell/formoptions.h"
+
+class QCheckBox;
+class QFrame;
+class QKeyEvent;
+class QLabel;
+class QLineEdit;
+class QProgressBar;
+class QPushButton;
+class TClientEndpoint;
+class TFolderEdit;
+class TGroupBox;
+class TOpenDialog;
+class TPageControl;
+class TPercentGauge;
+class TPlacementKeeper;
+class TServerEndpoint;
+class TStatusBar;
+class TTimer;
+
+// The main window: three pages ("Enviar", "Recibir", "Configurar") with tabs along the
+// bottom, the status bar with the progress strip over its second panel, the five timers,
+// the two socket endpoints, the two settings and the window placement.
+//
+// The transfer roles keep their state in this window's controls (captions as flags, texts
+// read back as numbers) and in the Tag of a few components, so the controls are public.
+// Cliente and Servidor carry their Tag in ClienteTag and ServidorTag beside them.
+//
+// Construction builds every control in its start state, binds every handler, and runs
+// FormCreate (settings, status text, Start listening); an exception from FormCreate is shown
+// in the error box and the window is made all the same. Closing the window saves its
+// placement; destruction saves it if that did not happen, then runs FormDestroy (settings
+// written), then destroys the endpoints without further events.
+class TFormruvo : public QWidget {
+    Q_OBJECT
+
+public:
+    explicit TFormruvo(const FormOptions& options = FormOptions(), QWidget* parent = nullptr);
+    ~TFormruvo() override;
+
+    // Page control and pages.
+    TPageControl* Paginas;
+    QWidget* TabSheet4;  // "Enviar", page index 0
+    QWidget* TabSheet5;  // "Recibir", page index 1
+    QWidget* TabSheet6;  // "Configurar", page index 2
+    TGroupBox* GroupBox4;
+    TGroupBox* GroupBox5;
+    TGroupBox* GroupBox6;
+
+    // "Enviar" page.
+    QLabel* Label16;
+    QLineEdit* FicheroEnviado;
+    QPushButton* Examinar;
+    QLabel* Label15;
+    QLineEdit* Megasenviados;
+    QLineEdit* TamanoEnviado;
+    QLabel* Label13;
+    QPushButton* PausarEnvio;
+    QLabel* Label14;
+    QLineEdit* DireccionEnviada;
+    QPushButton* Enviar;
+
+    // "Recibir" page.
+    QLabel* Label20;
+    QLineEdit* FicheroRecibido;
+    QPushButton* Recibir;
+    QLabel* Label19;
+    QLineEdit* MegasRecibidos;
+    QLineEdit* TamanoRecibido;
+    QLabel* Label18;
+    QPushButton* PausarRecepcion;
+    QLabel* Label17;
+    QLineEdit* DireccionRecibida;
+    QPushButton* CancelarRecepcion;
+
+    // "Configurar" page.
+    QLabel* Label21;
+    TFolderEdit* GuardarEn;
+    QCheckBox* Notificar;
+
+    // Bottom strip.
+    TStatusBar* BarraEstado;
+    QFrame* Panel1;
+    TPercentGauge* Progreso;
+    QLabel* Frecuencia;
+    QProgressBar* Avance;
+
+    // Non-visual parts.
+    TClientEndpoint* Cliente;
+    TServerEndpoint* Servidor;
+    int ClienteTag = 0;
+    int ServidorTag = 0;
+    TOpenDialog* OpenDialog1;
+    TTimer* Conectando;
+    TTimer* Pausado;
+    TTimer* Parpadeo;
+    TTimer* Transcurrido;
+    TTimer* Intruso;
+    TPlacementKeeper* Placement1;
+
+    // Input of the served connection not handled yet (the receiving role's buffer).
+    QByteArray ReceiveBuffer;
+
+    UserDialogs* Dialogs() const { return m_dialogs; }
+    ToneDevice* Tones() const { return m_tones; }
+    const FormOptions& Options() const { return m_options; }
+
+    // Activates Servidor. On any failure panel 1 shows "[Recibir] No Disponible" and the
+    // "Recibir" tab is hidden; the error goes no further. True when listening.
+    bool StartListening();
+
+    // The highlight of the "Recibir" tab (the blinking that announces an offer).
+    void SetRecibirHighlight(bool on);
+    bool RecibirHighlighted() const;
+
+    // Handlers of the window itself.
+    void FormCreate();
+    void FormDestroy();
+    void GuardarEnChange();
+    void PaginasChange();
+
+    // Handlers of the sending side ("Enviar" page and Cliente).
+    void ExaminarClick();
+    void DireccionenviadaChange();
+    // Key is a Qt::Key code; setting it to 0 swallows the key.
+    void DireccionenviadaKeyDown(int& Key, Qt::KeyboardModifiers Shift);
+    void EnviarClick();
+    void PausarEnvioClick();
+    void ConectandoTimer();
+    void ClienteConnect(QObject* Sender, TSocketConnection* Socket);
+    void ClienteRead(QObject* Sender, TSocketConnection* Socket);
+    void ClienteDisconnect(QObject* Sender, TSocketConnection* Socket);
+    void ClienteError(QObject* Sender, TSocketConnection* Socket, TErrorEvent ErrorEvent,
+                      int& ErrorCode);
+
+    // Handlers of the receiving side ("Recibir" page and Servidor).
+    void ServidorClientConnect(QObject* Sender, TSocketConnection* Socket);
+    void ServidorClientRead(QObject* Sender, TSocketConnection* Socket);
+    void ServidorClientDisconnect(QObject* Sender, TSocketConnection* Socket);
+    void ServidorClientError(QObject* Sender, TSocketConnection* Socket, TErrorEvent ErrorEvent,
+                             int& ErrorCode);
+    void RecibirClick();
+    void PausarRecepcionClick();
+    void CancelarRecepcionClick();
+    void IntrusoTimer();
+
+    // Handlers of the shared progress display.
+    void TranscurridoTimer();
+    void PausadoTimer();
+    void ParpadeoTimer();
+
+protected:
+    void closeEvent(QCloseEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+private:
+    void createControls();
+    void bindHandlers();
+
+    FormOptions m_options;
+    std::unique_ptr<UserDialogs> m_ownDialogs;
+    UserDialogs* m_dialogs;
+    std::unique_ptr<ToneDevice> m_ownTones;
+    ToneDevice* m_tones;
+};
+
+// The program's one main window (the latest made, while it exists).
+extern TFormruvo* Formruvo;

@@ -1,0 +1,13 @@
+#pragma once
+
+#include "shell/userdialogs.h"
+
+// The real boxes: QMessageBox without icon and QFileDialog.
+class QtUserDialogs : public UserDialogs {
+public:
+    bool askYesNo(QWidget* parent, const QString& text) override;
+    void showMessage(QWidget* parent, const QString& text) override;
+    void showError(QWidget* parent, const QString& text) override;
+    QString chooseOpenFile(QWidget* parent, const QString& initialDir) override;
+    QString chooseFolder(QWidget* parent, const QString& start) override;
+};

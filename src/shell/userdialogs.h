@@ -1,0 +1,24 @@
+#pragma once
+
+#include <QString>
+
+class QWidget;
+
+// Everything that talks to the user goes through this interface, so that tests can answer
+// without a person and can never hang on a box. Every box is modal and titled
+// "Ruvo v1.0b"; while one is open, socket events and timer ticks are still handled.
+class UserDialogs {
+public:
+    virtual ~UserDialogs() = default;
+
+    // A question with the buttons Yes and No; true for Yes.
+    virtual bool askYesNo(QWidget* parent, const QString& text) = 0;
+    // A message with the single button OK.
+    virtual void showMessage(QWidget* parent, const QString& text) = 0;
+    // The box for an exception that no handler caught (also OK only).
+    virtual void showError(QWidget* parent, const QString& text) = 0;
+    // The file-open dialog: the chosen file's full path, or empty for Cancel.
+    virtual QString chooseOpenFile(QWidget* parent, const QString& initialDir) = 0;
+    // The folder chooser opened at start: the chosen folder's full path, or empty for Cancel.
+    virtual QString chooseFolder(QWidget* parent, const QString& start) = 0;
+};
