@@ -1,11 +1,18 @@
 #pragma once
 
 #include <QByteArray>
+#include <QPointer>
 #include <QWidget>
+#include <array>
 #include <memory>
 
 #include "net/socketconnection.h"
 #include "shell/formoptions.h"
+#include "transfer/fileaccess.h"
+#include "transfer/protocol.h"
+#include "transfer/receiverinput.h"
+#include "transfer/receiversession.h"
+#include "transfer/senderinput.h"
 
 class QCheckBox;
 class QFrame;
@@ -105,8 +112,8 @@ public:
     TTimer* Intruso;
     TPlacementKeeper* Placement1;
 
-    // Input of the served connection not handled yet (the receiving role's buffer).
-    QByteArray ReceiveBuffer;
+    // Input of the served connection not handled yet, cut into messages.
+    ReceiverInput ReceiveBuffer;
 
     UserDialogs* Dialogs() const { return m_dialogs; }
     ToneDevice* Tones() const { return m_tones; }
@@ -156,6 +163,17 @@ public:
     void PausadoTimer();
     void ParpadeoTimer();
 
+    // The routines of the two roles and of the progress display.
+    void SenderDispatch(const SenderInput::Message& message, TSocketConnection* Socket);
+    void SendBlock(qint64 index);
+    void ReceiverDispatch(const ReceiverInput::Message& message, TSocketConnection* Socket);
+    void RequestNextBlock();
+    void ShowTransferProgress(qint64 index, qint64 total);
+    void StepActivityBar();
+    // The connection the receiving side serves: the oldest one open that was not told to
+    // go; null when there is none.
+    TSocketConnection* ServedConnection() const;
+
 protected:
     void closeEvent(QCloseEvent* event) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
@@ -164,11 +182,28 @@ private:
     void createControls();
     void bindHandlers();
 
+    void StartSending();
+    void CancelSending();
+    void TakeOffer(const ReceiverInput::Message& message, TSocketConnection* Socket);
+    void TakeBlock(const ReceiverInput::Message& message, TSocketConnection* Socket);
+    int ActiveConnectionCount() const;
+    void Dismiss(TSocketConnection* connection, const QByteArray& notice);
+    QString TargetPath() const;
+    bool OfferStillOpen(const QPointer<TSocketConnection>& served, quint64 offer) const;
+
     FormOptions m_options;
     std::unique_ptr<UserDialogs> m_ownDialogs;
     UserDialogs* m_dialogs;
     std::unique_ptr<ToneDevice> m_ownTones;
     ToneDevice* m_tones;
+
+    FileAccess m_files;
+    std::array<char, kBlockSize> m_blockBuffer{};
+    SenderInput m_senderInput;
+    ReceiverSession m_session;
+    QPointer<TSocketConnection> m_served;
+    quint64 m_offerSerial = 0;  // counts offers, so an answer can tell it still fits
+    bool m_dispatching = false;
 };
 
 // The program's one main window (the latest made, while it exists).

@@ -5,6 +5,7 @@
 #include <QProgressBar>
 
 #include "shell/formruvo.h"
+#include "shell/tpagecontrol.h"
 #include "shell/tstatusbar.h"
 #include "shell/ttimer.h"
 #include "transfer/progress.h"

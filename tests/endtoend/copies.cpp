@@ -1,5 +1,6 @@
 #include "copies.h"
 
+#include <QCheckBox>
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QFile>
