@@ -36,7 +36,8 @@ void sendAll(int s, const char* data, size_t size) {
     while (size > 0) {
         const ssize_t n = ::send(s, data, size, MSG_NOSIGNAL);
         if (n < 0) {
-            if (errno == EINTR) continue;
+            if (errno == EINTR)
+                continue;
             fail("send");
         }
         data += n;
@@ -48,9 +49,11 @@ void sendAll(int s, const char* data, size_t size) {
 bool recvAll(int s, char* data, size_t size) {
     while (size > 0) {
         const ssize_t n = ::recv(s, data, size, 0);
-        if (n == 0) return false;
+        if (n == 0)
+            return false;
         if (n < 0) {
-            if (errno == EINTR) continue;
+            if (errno == EINTR)
+                continue;
             fail("recv");
         }
         data += n;
@@ -65,7 +68,8 @@ std::string recvUntil(int s, char stop) {
     char c;
     while (recvAll(s, &c, 1)) {
         text += c;
-        if (c == stop) break;
+        if (c == stop)
+            break;
     }
     return text;
 }
@@ -80,10 +84,13 @@ int listenOn(int port) {
     sockaddr_in a{};
     a.sin_family = AF_INET;
     a.sin_port = htons(static_cast<uint16_t>(port));
-    if (::bind(s, reinterpret_cast<sockaddr*>(&a), sizeof a) < 0) fail("bind");
-    if (::listen(s, 5) < 0) fail("listen");
+    if (::bind(s, reinterpret_cast<sockaddr*>(&a), sizeof a) < 0)
+        fail("bind");
+    if (::listen(s, 5) < 0)
+        fail("listen");
     const int c = ::accept(s, nullptr, nullptr);
-    if (c < 0) fail("accept");
+    if (c < 0)
+        fail("accept");
     ::close(s);
     return c;
 }
@@ -94,13 +101,15 @@ int connectTo(const char* host, int port) {
     a.sin_family = AF_INET;
     a.sin_port = htons(static_cast<uint16_t>(port));
     a.sin_addr.s_addr = ::inet_addr(host);
-    if (::connect(s, reinterpret_cast<sockaddr*>(&a), sizeof a) < 0) fail("connect");
+    if (::connect(s, reinterpret_cast<sockaddr*>(&a), sizeof a) < 0)
+        fail("connect");
     return s;
 }
 
 long long fileLength(const std::string& path) {
     const int fd = ::open(path.c_str(), O_RDONLY);
-    if (fd < 0) fail("open");
+    if (fd < 0)
+        fail("open");
     const off_t length = ::lseek(fd, 0, SEEK_END);
     ::close(fd);
     return length;
@@ -111,11 +120,13 @@ int receive(int port, const std::string& folder) {
     setFlag(s, IPPROTO_TCP, TCP_NODELAY, 1);
     char offer[4096];
     const ssize_t n = ::recv(s, offer, sizeof offer - 1, 0);
-    if (n <= 2 || offer[0] != 'i') fail("offer");
+    if (n <= 2 || offer[0] != 'i')
+        fail("offer");
     offer[n] = '\0';
     char* name = offer + 2;
     char* bar = std::strchr(name, '|');
-    if (bar == nullptr) fail("offer");
+    if (bar == nullptr)
+        fail("offer");
     *bar = '\0';
     const long long size = std::atoll(bar + 1);
     const std::string path = folder + "/" + name;
@@ -137,12 +148,16 @@ int receive(int port, const std::string& folder) {
         }
         long long index = 0;
         long long count = 0;
-        if (std::sscanf(header.c_str(), "d|%lld|%lld|", &index, &count) != 2) fail("block");
-        if (!recvAll(s, payload.data(), kPayload)) fail("block payload");
+        if (std::sscanf(header.c_str(), "d|%lld|%lld|", &index, &count) != 2)
+            fail("block");
+        if (!recvAll(s, payload.data(), kPayload))
+            fail("block payload");
         const int fd = ::open(path.c_str(), O_WRONLY);
-        if (fd < 0) fail("open");
+        if (fd < 0)
+            fail("open");
         ::lseek(fd, index * kBlock, SEEK_SET);
-        if (::write(fd, payload.data(), static_cast<size_t>(count)) != count) fail("write");
+        if (::write(fd, payload.data(), static_cast<size_t>(count)) != count)
+            fail("write");
         ::close(fd);
     }
     char c;
@@ -164,18 +179,20 @@ int send(const char* host, int port, const std::string& path, bool split) {
     for (;;) {
         char request[64];
         const ssize_t n = ::recv(s, request, sizeof request - 1, 0);
-        if (n <= 0) fail("recv");
+        if (n <= 0)
+            fail("recv");
         request[n] = '\0';
-        if (request[0] == 'f') break;
+        if (request[0] == 'f')
+            break;
         const long long index = std::atoll(request + 2);
         std::vector<char> payload(kPayload, 0);
         const int fd = ::open(path.c_str(), O_RDONLY);
-        if (fd < 0) fail("open");
+        if (fd < 0)
+            fail("open");
         ::lseek(fd, index * kBlock, SEEK_SET);
         const ssize_t count = ::read(fd, payload.data(), kBlock);
         ::close(fd);
-        const std::string header =
-            "d|" + std::to_string(index) + "|" + std::to_string(count) + "|";
+        const std::string header = "d|" + std::to_string(index) + "|" + std::to_string(count) + "|";
         if (split) {
             sendAll(s, header.data(), header.size());
             sendAll(s, payload.data(), payload.size());
@@ -195,8 +212,10 @@ int rawReceive(int port, const std::string& path) {
     std::vector<char> buffer(1 << 16);
     for (;;) {
         const ssize_t n = ::recv(s, buffer.data(), buffer.size(), 0);
-        if (n <= 0) break;
-        if (::write(fd, buffer.data(), static_cast<size_t>(n)) != n) fail("write");
+        if (n <= 0)
+            break;
+        if (::write(fd, buffer.data(), static_cast<size_t>(n)) != n)
+            fail("write");
     }
     ::close(fd);
     ::close(s);
@@ -209,7 +228,8 @@ int rawSend(const char* host, int port, const std::string& path) {
     std::vector<char> buffer(1 << 16);
     for (;;) {
         const ssize_t n = ::read(fd, buffer.data(), buffer.size());
-        if (n <= 0) break;
+        if (n <= 0)
+            break;
         sendAll(s, buffer.data(), static_cast<size_t>(n));
     }
     ::close(fd);
@@ -225,11 +245,14 @@ int rawSend(const char* host, int port, const std::string& path) {
 
 int main(int argc, char** argv) {
     const std::string mode = argc > 1 ? argv[1] : "";
-    if (mode == "recv" && argc == 4) return receive(std::atoi(argv[2]), argv[3]);
+    if (mode == "recv" && argc == 4)
+        return receive(std::atoi(argv[2]), argv[3]);
     if (mode == "send" && (argc == 5 || argc == 6))
         return send(argv[2], std::atoi(argv[3]), argv[4], argc == 6);
-    if (mode == "rawrecv" && argc == 4) return rawReceive(std::atoi(argv[2]), argv[3]);
-    if (mode == "rawsend" && argc == 5) return rawSend(argv[2], std::atoi(argv[3]), argv[4]);
+    if (mode == "rawrecv" && argc == 4)
+        return rawReceive(std::atoi(argv[2]), argv[3]);
+    if (mode == "rawsend" && argc == 5)
+        return rawSend(argv[2], std::atoi(argv[3]), argv[4]);
     std::fprintf(stderr, "usage: see the comment at the top of refpair.cpp\n");
     return 2;
 }

@@ -17,9 +17,13 @@ void TFormruvo::ShowTransferProgress(qint64 index, qint64 total) {
     Progreso->SetProgress(figures.percent);
 }
 
-void TFormruvo::StepActivityBar() { Avance->setValue(nextActivityPosition(Avance->value())); }
+void TFormruvo::StepActivityBar() {
+    Avance->setValue(nextActivityPosition(Avance->value()));
+}
 
-void TFormruvo::TranscurridoTimer() { ++Transcurrido->Tag; }
+void TFormruvo::TranscurridoTimer() {
+    ++Transcurrido->Tag;
+}
 
 void TFormruvo::PausadoTimer() {
     if (const std::optional<QString> text = pauseBlinkStep(Pausado->Tag)) {

@@ -61,10 +61,13 @@ void TFormruvo::Dismiss(TSocketConnection* connection, const QByteArray& notice)
     // meanwhile. A dismissed connection is never served and is not counted as open.
     connection->setProperty(kDismissed, true);
     connection->SendMessage(notice);
-    QTimer::singleShot(kDismissDelayMs, connection, [connection] { connection->CloseConnection(); });
+    QTimer::singleShot(kDismissDelayMs, connection,
+                       [connection] { connection->CloseConnection(); });
 }
 
-QString TFormruvo::TargetPath() const { return GuardarEn->text() + FicheroRecibido->text(); }
+QString TFormruvo::TargetPath() const {
+    return GuardarEn->text() + FicheroRecibido->text();
+}
 
 void TFormruvo::ServidorClientConnect(QObject* /*Sender*/, TSocketConnection* Socket) {
     if (ActiveConnectionCount() != 1) {
@@ -191,10 +194,9 @@ void TFormruvo::TakeBlock(const ReceiverInput::Message& message, TSocketConnecti
     PausarRecepcion->setEnabled(true);
     Transcurrido->SwitchOn();
 
-    const FileAccess::WriteResult written =
-        m_files.writeBlock(TargetPath(), message.index,
-                           QByteArrayView(message.data).first(verdict.writeCount),
-                           LockedFile::Links::NoFollow);
+    const FileAccess::WriteResult written = m_files.writeBlock(
+        TargetPath(), message.index, QByteArrayView(message.data).first(verdict.writeCount),
+        LockedFile::Links::NoFollow);
     if (written == FileAccess::WriteResult::OpenFailed) {
         Socket->CloseConnection();
         BarraEstado->SetPanelText(1, kCannotOpen);

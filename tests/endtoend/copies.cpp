@@ -9,10 +9,10 @@
 #include <QThread>
 
 #include <arpa/inet.h>
-#include <cerrno>
 #include <netinet/in.h>
 #include <sys/socket.h>
 #include <unistd.h>
+#include <cerrno>
 
 #include "net/listener.h"
 #include "net/serverendpoint.h"
@@ -72,9 +72,13 @@ Copy::Copy(quint16 connectPort) : dialogs(5) {
 
 Copy::~Copy() = default;
 
-quint16 Copy::port() const { return m_window->Servidor->Listener()->LocalPort(); }
+quint16 Copy::port() const {
+    return m_window->Servidor->Listener()->LocalPort();
+}
 
-QString Copy::panel(int index) const { return m_window->BarraEstado->PanelText(index); }
+QString Copy::panel(int index) const {
+    return m_window->BarraEstado->PanelText(index);
+}
 
 void Copy::send(const QString& path, const QString& address) {
     dialogs.queueOpenFile(path);
@@ -111,7 +115,9 @@ RawPeer::RawPeer(quint16 port) {
     }
 }
 
-RawPeer::~RawPeer() { close(); }
+RawPeer::~RawPeer() {
+    close();
+}
 
 void RawPeer::send(const QByteArray& bytes) {
     qsizetype sent = 0;

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <QElapsedTimer>
+#include <QFile>
 #include <QFileInfo>
 #include <QFrame>
 #include <QLineEdit>
@@ -44,8 +45,9 @@ protected:
     }
     // Waits until blocks flow, for pausing at a point where the transfer is surely running.
     bool flowing() {
-        return waitUntil([&] { return sender.w().PausarEnvio->isEnabled() &&
-                                      receiver.w().PausarRecepcion->isEnabled(); });
+        return waitUntil([&] {
+            return sender.w().PausarEnvio->isEnabled() && receiver.w().PausarRecepcion->isEnabled();
+        });
     }
 };
 
@@ -68,7 +70,8 @@ TEST_F(TransferTest, FilesOfEverySizeArriveIntact) {
         EXPECT_TRUE(receiver.w().Paginas->isTabVisible(0));
         EXPECT_TRUE(sender.w().Paginas->isTabVisible(1));
     }
-    EXPECT_TRUE(receiver.dialogs.failures().isEmpty()) << receiver.dialogs.failures().join(u'\n').toStdString();
+    EXPECT_TRUE(receiver.dialogs.failures().isEmpty())
+        << receiver.dialogs.failures().join(u'\n').toStdString();
 }
 
 TEST_F(TransferTest, NamesTravelAsTheUserSeesThem) {
@@ -126,8 +129,9 @@ TEST_F(TransferTest, SenderPausesAndResumes) {
     sender.w().PausarEnvio->click();
     EXPECT_EQ(sender.w().PausarEnvio->text(), QStringLiteral("Reanudar"));
     // The receiver follows the pause and cannot take it back itself.
-    ASSERT_TRUE(waitUntil([&] { return !receiver.w().PausarRecepcion->isEnabled() &&
-                                       receiver.w().Pausado->isActive(); }));
+    ASSERT_TRUE(waitUntil([&] {
+        return !receiver.w().PausarRecepcion->isEnabled() && receiver.w().Pausado->isActive();
+    }));
     EXPECT_TRUE(sender.w().PausarEnvio->isEnabled());
     EXPECT_FALSE(sender.w().Panel1->isVisible());
     const qint64 pausedAt = QFileInfo(received(QStringLiteral("p.bin"))).size();
@@ -145,8 +149,8 @@ TEST_F(TransferTest, ReceiverPausesAndResumes) {
     ASSERT_TRUE(receiver.acceptOffer());
     ASSERT_TRUE(flowing());
     receiver.w().PausarRecepcion->click();
-    ASSERT_TRUE(waitUntil([&] { return !sender.w().PausarEnvio->isEnabled() &&
-                                       sender.w().Pausado->isActive(); }));
+    ASSERT_TRUE(waitUntil(
+        [&] { return !sender.w().PausarEnvio->isEnabled() && sender.w().Pausado->isActive(); }));
     EXPECT_TRUE(receiver.w().PausarRecepcion->isEnabled());
     EXPECT_EQ(receiver.w().PausarRecepcion->text(), QStringLiteral("Reanudar"));
     // A second click resumes from the block after the last one written.
@@ -197,6 +201,20 @@ TEST_F(TransferTest, SenderCancelsDuringAPause) {
     ASSERT_TRUE(bothEnded(QString(), QString()));
     const QByteArray partial = readFile(received(QStringLiteral("s.bin")));
     EXPECT_EQ(partial, bytes.left(partial.size()));
+}
+
+TEST_F(TransferTest, AFileThatShrinksWhileSentEndsTheSend) {
+    // Without a stop, the receiver would ask for the missing block forever.
+    const QString path =
+        sourceFile(QStringLiteral("shrink.bin"), patternBytes(8 * 1024 * 1024, 15));
+    sender.send(path);
+    ASSERT_TRUE(receiver.acceptOffer());
+    ASSERT_TRUE(flowing());
+    receiver.w().PausarRecepcion->click();
+    ASSERT_TRUE(waitUntil([&] { return sender.w().Pausado->isActive(); }));
+    ASSERT_TRUE(QFile::resize(path, 4096));
+    receiver.w().PausarRecepcion->click();
+    ASSERT_TRUE(bothEnded(QStringLiteral("No se puede leer el archivo"), QString()));
 }
 
 TEST_F(TransferTest, ThirdPeerIsToldBusyAndDismissedWhileTheTransferGoesOn) {
@@ -253,7 +271,8 @@ TEST(SendingTest, NobodyListeningEndsWithAConnectionError) {
     }
     Copy sender(closedPort);
     sender.send(path);
-    ASSERT_TRUE(waitUntil([&] { return sender.panel(1) == QStringLiteral("Error en la conexion."); }));
+    ASSERT_TRUE(
+        waitUntil([&] { return sender.panel(1) == QStringLiteral("Error en la conexion."); }));
     EXPECT_EQ(sender.panel(0), QStringLiteral("Desconectado."));
     EXPECT_EQ(sender.w().Enviar->text(), QStringLiteral("Enviar"));
 }

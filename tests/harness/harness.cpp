@@ -42,18 +42,36 @@ int main(int argc, char** argv) {
     RuvoApplication app(argc, argv);
     QCommandLineParser parser;
     parser.addHelpOption();
-    const QCommandLineOption listenPort(QStringLiteral("listen-port"), QStringLiteral("Port to listen on (0: any)."), QStringLiteral("port"), QStringLiteral("9950"));
-    const QCommandLineOption connectPort(QStringLiteral("connect-port"), QStringLiteral("Port sends go to."), QStringLiteral("port"), QStringLiteral("9950"));
-    const QCommandLineOption config(QStringLiteral("config"), QStringLiteral("Configuration folder."), QStringLiteral("dir"));
-    const QCommandLineOption folder(QStringLiteral("folder"), QStringLiteral("Receive folder."), QStringLiteral("dir"));
-    const QCommandLineOption sendFile(QStringLiteral("send"), QStringLiteral("File to send at start."), QStringLiteral("file"));
-    const QCommandLineOption address(QStringLiteral("to"), QStringLiteral("Address to send to."), QStringLiteral("address"), QStringLiteral("127.0.0.1"));
-    const QCommandLineOption accept(QStringLiteral("accept"), QStringLiteral("Accept every offer."));
-    const QCommandLineOption answers(QStringLiteral("answers"), QStringLiteral("Answers to the questions, in order."), QStringLiteral("yes,no,..."));
-    const QCommandLineOption exitAfter(QStringLiteral("exit-after-transfer"), QStringLiteral("Exit when the first transfer has ended."));
-    const QCommandLineOption notify(QStringLiteral("notify"), QStringLiteral("Check \"Notificar con sonidos\" (silent device)."));
-    const QCommandLineOption tick(QStringLiteral("tick-ms"), QStringLiteral("Measure the longest gap between ticks of a timer of this interval."), QStringLiteral("ms"), QStringLiteral("10"));
-    parser.addOptions({listenPort, connectPort, config, folder, sendFile, address, accept, answers, exitAfter, notify, tick});
+    const QCommandLineOption listenPort(QStringLiteral("listen-port"),
+                                        QStringLiteral("Port to listen on (0: any)."),
+                                        QStringLiteral("port"), QStringLiteral("9950"));
+    const QCommandLineOption connectPort(QStringLiteral("connect-port"),
+                                         QStringLiteral("Port sends go to."),
+                                         QStringLiteral("port"), QStringLiteral("9950"));
+    const QCommandLineOption config(QStringLiteral("config"),
+                                    QStringLiteral("Configuration folder."), QStringLiteral("dir"));
+    const QCommandLineOption folder(QStringLiteral("folder"), QStringLiteral("Receive folder."),
+                                    QStringLiteral("dir"));
+    const QCommandLineOption sendFile(
+        QStringLiteral("send"), QStringLiteral("File to send at start."), QStringLiteral("file"));
+    const QCommandLineOption address(QStringLiteral("to"), QStringLiteral("Address to send to."),
+                                     QStringLiteral("address"), QStringLiteral("127.0.0.1"));
+    const QCommandLineOption accept(QStringLiteral("accept"),
+                                    QStringLiteral("Accept every offer."));
+    const QCommandLineOption answers(QStringLiteral("answers"),
+                                     QStringLiteral("Answers to the questions, in order."),
+                                     QStringLiteral("yes,no,..."));
+    const QCommandLineOption exitAfter(QStringLiteral("exit-after-transfer"),
+                                       QStringLiteral("Exit when the first transfer has ended."));
+    const QCommandLineOption notify(
+        QStringLiteral("notify"),
+        QStringLiteral("Check \"Notificar con sonidos\" (silent device)."));
+    const QCommandLineOption tick(
+        QStringLiteral("tick-ms"),
+        QStringLiteral("Measure the longest gap between ticks of a timer of this interval."),
+        QStringLiteral("ms"), QStringLiteral("10"));
+    parser.addOptions({listenPort, connectPort, config, folder, sendFile, address, accept, answers,
+                       exitAfter, notify, tick});
     parser.process(app);
 
     ScriptedUserDialogs dialogs(0);
@@ -110,7 +128,8 @@ int main(int argc, char** argv) {
         }
         const bool offered = window.Recibir->isEnabled();
         if (offered && !offerSeen) {
-            say(QStringLiteral("offer %1 %2").arg(window.FicheroRecibido->text(), window.TamanoRecibido->text()));
+            say(QStringLiteral("offer %1 %2")
+                    .arg(window.FicheroRecibido->text(), window.TamanoRecibido->text()));
             if (parser.isSet(accept)) {
                 transferClock.start();
                 window.Recibir->click();
@@ -122,7 +141,8 @@ int main(int argc, char** argv) {
         transferStarted = transferStarted || busy;
         if (parser.isSet(exitAfter) && transferStarted && !busy &&
             panels[0] == QStringLiteral("Desconectado.")) {
-            say(QStringLiteral("transfer-ms %1").arg(transferClock.isValid() ? transferClock.elapsed() : -1));
+            say(QStringLiteral("transfer-ms %1")
+                    .arg(transferClock.isValid() ? transferClock.elapsed() : -1));
             say(QStringLiteral("max-tick-gap-ms %1").arg(longestGap));
             say(QStringLiteral("done"));
             window.close();
