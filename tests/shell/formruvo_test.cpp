@@ -360,6 +360,19 @@ TEST_F(FormruvoTest, AValueOfTheWrongTypeIsShownAndTheRestOfStartUpIsSkipped) {
     EXPECT_TRUE(QTest::qWaitForWindowExposed(form.get()));
 }
 
+TEST_F(FormruvoTest, SettingsThatCannotBeOpenedAreNeitherReadNorWritten) {
+    ASSERT_TRUE(QDir().mkpath(settingsPath()));  // a folder where the file should be
+    auto form = makeForm();
+    EXPECT_TRUE(form->GuardarEn->text().isEmpty());
+    EXPECT_FALSE(form->Notificar->isChecked());
+    // The rest of start-up runs.
+    EXPECT_EQ(form->BarraEstado->PanelText(0), QStringLiteral("Desconectado."));
+    EXPECT_TRUE(form->Servidor->Active());
+    form.reset();
+    EXPECT_TRUE(QFileInfo(settingsPath()).isDir());
+    EXPECT_TRUE(m_dialogs.asked().empty());
+}
+
 TEST_F(FormruvoTest, AFailedWriteAtShutdownIsShownAndShutdownGoesOn) {
     auto form = makeForm();
     // A plain file where the settings folder should be: the settings read as missing, and
