@@ -3,6 +3,7 @@
 #include <QApplication>
 
 #include "shell/formruvo.h"
+#include "shell/qtuserdialogs.h"
 #include "shell/ruvoapplication.h"
 #include "shell/signalcloser.h"
 
@@ -11,8 +12,12 @@ int main(int argc, char** argv) {
     QApplication::setApplicationName(QStringLiteral("Ruvo"));
     QApplication::setDesktopFileName(QStringLiteral("ruvo"));
 
-    TFormruvo form;
-    app.setErrorDialogs(form.Dialogs());
+    // Outlives the window, whose destruction may still show a box.
+    QtUserDialogs dialogs;
+    app.setErrorDialogs(&dialogs);
+    FormOptions options;
+    options.dialogs = &dialogs;
+    TFormruvo form(options);
     SignalCloser closer([&form] { form.close(); });
     form.show();
     return app.exec();

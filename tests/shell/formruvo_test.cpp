@@ -48,6 +48,36 @@ namespace {
 
 using Kind = ScriptedUserDialogs::Kind;
 
+// A port that nothing listens on at the moment (0 if none could be had).
+quint16 freePort() {
+    const int fd = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t length = sizeof address;
+    quint16 port = 0;
+    if (bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0 &&
+        getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length) == 0) {
+        port = ntohs(address.sin_port);
+    }
+    close(fd);
+    return port;
+}
+
+// A blocking connect to the loopback address; the descriptor, or -1.
+int connectTo(quint16 port) {
+    const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(port);
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    if (connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
+        close(fd);
+        return -1;
+    }
+    return fd;
+}
+
 class FormruvoTest : public ::testing::Test {
 protected:
     std::unique_ptr<TFormruvo> makeForm(quint16 listenPort = 0) {
@@ -330,6 +360,19 @@ TEST_F(FormruvoTest, AValueOfTheWrongTypeIsShownAndTheRestOfStartUpIsSkipped) {
     EXPECT_TRUE(QTest::qWaitForWindowExposed(form.get()));
 }
 
+TEST_F(FormruvoTest, SettingsThatCannotBeOpenedAreNeitherReadNorWritten) {
+    ASSERT_TRUE(QDir().mkpath(settingsPath()));  // a folder where the file should be
+    auto form = makeForm();
+    EXPECT_TRUE(form->GuardarEn->text().isEmpty());
+    EXPECT_FALSE(form->Notificar->isChecked());
+    // The rest of start-up runs.
+    EXPECT_EQ(form->BarraEstado->PanelText(0), QStringLiteral("Desconectado."));
+    EXPECT_TRUE(form->Servidor->Active());
+    form.reset();
+    EXPECT_TRUE(QFileInfo(settingsPath()).isDir());
+    EXPECT_TRUE(m_dialogs.asked().empty());
+}
+
 TEST_F(FormruvoTest, AFailedWriteAtShutdownIsShownAndShutdownGoesOn) {
     auto form = makeForm();
     // A plain file where the settings folder should be: the settings read as missing, and
@@ -491,6 +534,31 @@ TEST_F(FormruvoTest, AnExceptionFromAHandlerIsShownAndTheWindowGoesOn) {
     form->FicheroEnviado->setText(QStringLiteral("/tmp/file"));
     QTest::keyClicks(form->DireccionEnviada, QStringLiteral("10.0.0.1"));
     EXPECT_TRUE(form->Enviar->isEnabled());
+    app->setErrorDialogs(nullptr);
+}
+
+TEST_F(FormruvoTest, AnExceptionFromASocketHandlerIsShownAndListeningGoesOn) {
+    auto* app = qobject_cast<RuvoApplication*>(QCoreApplication::instance());
+    ASSERT_NE(app, nullptr);
+    const quint16 port = freePort();
+    ASSERT_NE(port, 0);
+    auto form = shownForm(port);
+    ASSERT_TRUE(form->Servidor->Active());
+    app->setErrorDialogs(form->Dialogs());
+    int connects = 0;
+    form->Servidor->OnClientConnect = [&](QObject*, TSocketConnection*) {
+        ++connects;
+        throw std::runtime_error("Fallo en el manejador");
+    };
+    const int first = connectTo(port);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !m_dialogs.asked().empty(); }, 5000));
+    EXPECT_EQ(m_dialogs.texts(Kind::Error), QStringList{QStringLiteral("Fallo en el manejador")});
+    // The server still accepts.
+    const int second = connectTo(port);
+    EXPECT_TRUE(QTest::qWaitFor([&] { return connects == 2; }, 5000));
+    EXPECT_TRUE(form->Servidor->Active());
+    close(first);
+    close(second);
     app->setErrorDialogs(nullptr);
 }
 
