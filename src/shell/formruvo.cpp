@@ -18,6 +18,7 @@
 #include "net/clientendpoint.h"
 #include "net/serverendpoint.h"
 #include "shell/apptitle.h"
+#include "shell/paintpacer.h"
 #include "shell/placementkeeper.h"
 #include "shell/qtuserdialogs.h"
 #include "shell/settingsstore.h"
@@ -86,6 +87,9 @@ TFormruvo::TFormruvo(const FormOptions& options, QWidget* parent)
     Formruvo = this;
     createControls();
     bindHandlers();
+    // A transfer changes the progress strip with every block; the window paints it at a
+    // steady pace instead.
+    new PaintPacer(this);
 
     const QString configDir =
         m_options.configDir.isEmpty()
