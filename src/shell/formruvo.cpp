@@ -23,6 +23,7 @@
 #include "shell/qtuserdialogs.h"
 #include "shell/settingsstore.h"
 #include "shell/tabicons.h"
+#include "shell/tactivitybar.h"
 #include "shell/tgroupbox.h"
 #include "shell/topendialog.h"
 #include "shell/tpagecontrol.h"
@@ -252,7 +253,10 @@ void TFormruvo::createControls() {
     Frecuencia = named(new QLabel(Panel1), "Frecuencia");
     Frecuencia->setAlignment(Qt::AlignRight | Qt::AlignTop);
     Frecuencia->setGeometry(84, 2, 138 - 84, 14);  // the right edge stays at 138
-    Avance = named(new QProgressBar(Panel1), "Avance");
+    // Of fixed size, so that a new rate text (nearly every block) does not ask the strip
+    // for a new layout through a posted event each time.
+    Frecuencia->setFixedSize(Frecuencia->size());
+    Avance = named(new TActivityBar(Panel1), "Avance");
     Avance->setOrientation(Qt::Vertical);
     Avance->setRange(0, 100);
     Avance->setValue(0);

@@ -3,11 +3,11 @@
 #include <QByteArray>
 #include <QPointer>
 #include <QWidget>
-#include <array>
 #include <memory>
 
 #include "net/socketconnection.h"
 #include "shell/formoptions.h"
+#include "transfer/blockmessagebuffer.h"
 #include "transfer/fileaccess.h"
 #include "transfer/protocol.h"
 #include "transfer/receiverinput.h"
@@ -198,7 +198,7 @@ private:
     ToneDevice* m_tones;
 
     FileAccess m_files;
-    std::array<char, kBlockSize> m_blockBuffer{};
+    BlockMessageBuffer m_blockMessage;  // the block being sent, read straight into it
     SenderInput m_senderInput;
     ReceiverSession m_session;
     QPointer<TSocketConnection> m_served;

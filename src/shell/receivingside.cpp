@@ -98,7 +98,9 @@ void TFormruvo::ServidorClientRead(QObject* /*Sender*/, TSocketConnection* Socke
     if (Socket != ServedConnection()) {
         return;  // the bytes of any other peer stay unread
     }
-    ReceiveBuffer.append(Socket->ReceiveString());
+    // All bytes pending, read straight into the input buffer.
+    const int pending = Socket->PendingByteCount();
+    ReceiveBuffer.commitAppend(Socket->ReceiveBytes(ReceiveBuffer.appendSpace(pending), pending));
     // A box opened by a message runs a nested event loop, in which this handler may run
     // again; that run only collects the bytes, and the outer loop handles them in order.
     if (m_dispatching) {

@@ -127,7 +127,9 @@ void TFormruvo::ClienteConnect(QObject* /*Sender*/, TSocketConnection* Socket) {
 }
 
 void TFormruvo::ClienteRead(QObject* /*Sender*/, TSocketConnection* Socket) {
-    m_senderInput.append(Socket->ReceiveString());
+    // All bytes pending, read straight into the input buffer.
+    const int pending = Socket->PendingByteCount();
+    m_senderInput.commitAppend(Socket->ReceiveBytes(m_senderInput.appendSpace(pending), pending));
     // Each complete message is handled once, in order, until one of them ends the
     // connection; a message cut short by the read waits for the next one.
     while (Socket->IsConnected()) {
@@ -179,7 +181,7 @@ void TFormruvo::SendBlock(qint64 index) {
         return;
     }
     const qint64 offset = index * kBlockSize;
-    const qint64 count = file.readAt(offset, m_blockBuffer.data(), kBlockSize);
+    const qint64 count = file.readAt(offset, m_blockMessage.payload(), kBlockSize);
     file.close();
 
     if (PausarEnvio->text() != kPausa) {
@@ -196,7 +198,7 @@ void TFormruvo::SendBlock(qint64 index) {
         BarraEstado->SetPanelText(1, QStringLiteral("No se puede leer el archivo"));
         return;
     }
-    connection->SendMessage(BlockMessage(index, QByteArrayView(m_blockBuffer.data(), count)));
+    connection->SendMessage(m_blockMessage.finish(index, count));
 }
 
 void TFormruvo::PausarEnvioClick() {
