@@ -133,6 +133,7 @@ int main(int argc, char** argv) {
             if (parser.isSet(accept)) {
                 transferClock.start();
                 window.Recibir->click();
+                transferStarted = true;  // even if it is over before the next look
             }
         }
         offerSeen = offered;
@@ -157,6 +158,7 @@ int main(int argc, char** argv) {
             window.DireccionEnviada->setText(parser.value(address));
             transferClock.start();
             window.Enviar->click();
+            transferStarted = true;  // even if it is over before the next look
         });
     }
     return app.exec();
