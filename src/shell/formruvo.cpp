@@ -20,6 +20,7 @@
 #include "shell/apptitle.h"
 #include "shell/paintpacer.h"
 #include "shell/placementkeeper.h"
+#include "shell/progressstrip.h"
 #include "shell/qtuserdialogs.h"
 #include "shell/settingsstore.h"
 #include "shell/tabicons.h"
@@ -262,6 +263,7 @@ void TFormruvo::createControls() {
     Avance->setValue(0);
     Avance->setTextVisible(false);
     Avance->setGeometry(144, 0, 20, 18);
+    m_progressStrip = new ProgressStrip(Frecuencia, Progreso, Avance, this);
 
     // Non-visual parts.
     Cliente = named(new TClientEndpoint(this), "Cliente");

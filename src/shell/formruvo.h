@@ -28,6 +28,7 @@ class TOpenDialog;
 class TPageControl;
 class TPercentGauge;
 class TPlacementKeeper;
+class ProgressStrip;
 class TServerEndpoint;
 class TStatusBar;
 class TTimer;
@@ -197,6 +198,7 @@ private:
     std::unique_ptr<ToneDevice> m_ownTones;
     ToneDevice* m_tones;
 
+    ProgressStrip* m_progressStrip = nullptr;  // Progreso, Frecuencia and Avance, paced
     FileAccess m_files;
     BlockMessageBuffer m_blockMessage;  // the block being sent, read straight into it
     SenderInput m_senderInput;

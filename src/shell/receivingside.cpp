@@ -14,6 +14,7 @@
 #include "net/acceptedconnection.h"
 #include "net/serverendpoint.h"
 #include "shell/formruvo.h"
+#include "shell/progressstrip.h"
 #include "shell/tpagecontrol.h"
 #include "shell/tstatusbar.h"
 #include "shell/ttimer.h"
@@ -79,8 +80,7 @@ void TFormruvo::ServidorClientConnect(QObject* /*Sender*/, TSocketConnection* So
     Intruso->SwitchOff();
     BarraEstado->SetPanelText(0, QStringLiteral("Conectado."));
     Intruso->SwitchOn();
-    Progreso->SetProgress(0);
-    Avance->setValue(0);
+    m_progressStrip->Reset();  // Progreso and Avance to 0
     Transcurrido->Tag = 0;
     ServidorTag = 0;
     ReceiveBuffer.reset();

@@ -10,6 +10,7 @@
 #include "net/clientendpoint.h"
 #include "net/serverendpoint.h"
 #include "shell/formruvo.h"
+#include "shell/progressstrip.h"
 #include "shell/topendialog.h"
 #include "shell/tpagecontrol.h"
 #include "shell/tstatusbar.h"
@@ -121,8 +122,7 @@ void TFormruvo::ClienteConnect(QObject* /*Sender*/, TSocketConnection* Socket) {
     BarraEstado->SetPanelText(0, QStringLiteral("Conectado."));
     const QString name = QFileInfo(OpenDialog1->FileName).fileName();
     Socket->SendMessage(OfferMessage(toWireName(name), TamanoEnviado->text().toLongLong()));
-    Progreso->SetProgress(0);
-    Avance->setValue(0);
+    m_progressStrip->Reset();  // Progreso and Avance to 0
     Transcurrido->Tag = 0;
 }
 
