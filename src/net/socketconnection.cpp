@@ -275,6 +275,10 @@ bool TSocketConnection::SendMessage(QByteArrayView message) {
 int TSocketConnection::PendingByteCount() {
     if (!m_connected || m_socket == -1)
         return 0;
+    // The count the read event found, while nothing has been received since: the bytes are
+    // there still (more may have come, which the next read event reports).
+    if (m_pendingAtEvent > 0)
+        return m_pendingAtEvent;
     int count = 0;
     if (::ioctl(m_socket, FIONREAD, &count) != 0)
         return 0;
@@ -290,6 +294,7 @@ int TSocketConnection::ReceiveBytes(char* buffer, int count) {
         return 0;
     const int s = m_socket;
     ssize_t n;
+    m_pendingAtEvent = 0;
     do {
         n = ::recv(s, buffer, static_cast<size_t>(std::max(count, 0)), 0);
     } while (n < 0 && errno == EINTR);
@@ -734,6 +739,7 @@ void TSocketConnection::OnReadActivated() {
 // After a read event: the read notifier goes off unless a receive re-armed it, and bytes
 // received that no send has acknowledged are acknowledged now (see ReceiveBytes).
 void TSocketConnection::FinishReadEvent() {
+    m_pendingAtEvent = 0;
     UpdateNotifiers();
     if (m_quickAckDue) {
         m_quickAckDue = false;
@@ -774,8 +780,10 @@ void TSocketConnection::ReadReady() {
     m_readArmed = false;
     int pending = 0;
     if (::ioctl(s, FIONREAD, &pending) == 0 && pending > 0) {
-        if (m_notificationSet & FD_READ)
+        if (m_notificationSet & FD_READ) {
+            m_pendingAtEvent = pending;
             DispatchNotification(s, FD_READ, 0);
+        }
         return;
     }
     char probe;
@@ -1010,6 +1018,7 @@ void TSocketConnection::CloseSocketNow() {
     m_connectPending = false;
     m_readArmed = false;
     m_quickAckDue = false;
+    m_pendingAtEvent = 0;
     m_writeEventPending = false;
     m_closeReported = false;
     m_acceptPaused = false;

@@ -183,6 +183,8 @@ private:
     // received in them still wait for an acknowledgement.
     int m_readEvents = 0;
     bool m_quickAckDue = false;
+    // Bytes the current read event found waiting, until the first receive.
+    int m_pendingAtEvent = 0;
     bool m_writeEventPending = false;
     bool m_closeReported = false;
     bool m_acceptPaused = false;

@@ -245,7 +245,8 @@ void TFormruvo::RequestNextBlock() {
     if (*length < TamanoRecibido->text().toLongLong()) {
         const qint64 index = *length / kBlockSize;
         m_session.requestSent(index);
-        served->SendMessage(BlockRequest(index));
+        char request[kMaxBlockRequest];
+        served->SendMessage(BlockRequestInto(request, index));
     } else {
         served->SendMessage(FinishedNotice());
         ServidorTag = 2;

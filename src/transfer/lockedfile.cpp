@@ -27,6 +27,10 @@ LockedFile::~LockedFile() {
 }
 
 LockedFile LockedFile::open(const QString& path, Access access, Links links) {
+    return open(QFile::encodeName(path), access, links);
+}
+
+LockedFile LockedFile::open(const QByteArray& localPath, Access access, Links links) {
     LockedFile file;
     // O_NONBLOCK so that a FIFO under the name cannot hang the program in open(); it has
     // no effect on the regular files that are accepted.
@@ -34,7 +38,6 @@ LockedFile LockedFile::open(const QString& path, Access access, Links links) {
     if (links == Links::NoFollow) {
         flags |= O_NOFOLLOW;
     }
-    const QByteArray localPath = QFile::encodeName(path);
     int fd;
     do {
         fd = ::open(localPath.constData(), flags);

@@ -1,5 +1,6 @@
 #include "transfer/protocol.h"
 
+#include <charconv>
 #include <cstring>
 #include <stdexcept>
 
@@ -10,7 +11,15 @@ QByteArray OfferMessage(const QByteArray& wireName, qint64 size) {
 }
 
 QByteArray BlockRequest(qint64 index) {
-    return "a|" + QByteArray::number(index);
+    char room[kMaxBlockRequest];
+    return BlockRequestInto(room, index).toByteArray();
+}
+
+QByteArrayView BlockRequestInto(char (&room)[kMaxBlockRequest], qint64 index) {
+    room[0] = 'a';
+    room[1] = '|';
+    const auto end = std::to_chars(room + 2, room + kMaxBlockRequest, index).ptr;
+    return QByteArrayView(room, end - room);
 }
 
 QByteArray BlockMessage(qint64 index, QByteArrayView data) {
