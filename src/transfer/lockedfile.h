@@ -43,4 +43,6 @@ public:
 private:
     int m_fd = -1;
     int m_error = 0;
+    qint64 m_lengthAtOpen = 0;
+    mutable bool m_written = false;  // once written, the length is asked for again
 };
