@@ -4,13 +4,13 @@
 // this program would offer.
 
 #include "fuzzcheck.h"
+#include "readends.h"
 #include "transfer/protocol.h"
 #include "transfer/receiverinput.h"
 #include "transfer/wirename.h"
 
 #include <QByteArray>
 #include <QDir>
-#include <QHashFunctions>
 #include <QLatin1String>
 #include <QString>
 
@@ -116,7 +116,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
     checkWireName(bytes);
 
-    const qint64 offeredSize = static_cast<qint64>(qHash(bytes) >> 1);
+    const qint64 offeredSize = hashedNumber(bytes, std::numeric_limits<qint64>::max());
     checkLocalName(QString::fromUtf8(bytes), offeredSize);
     // UTF-16 straight from the bytes, so unpaired surrogates and every BMP character occur.
     QString utf16(bytes.size() / 2, Qt::Uninitialized);

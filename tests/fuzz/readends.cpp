@@ -55,6 +55,13 @@ std::vector<qsizetype> hashedReads(QByteArrayView input) {
     return ends;
 }
 
+qint64 hashedNumber(QByteArrayView input, qint64 most) {
+    std::uint64_t state = fnv1a(input) ^ 0x5DEECE66DULL;
+    const std::uint64_t draw = nextRandom(state);
+    const std::uint64_t scaled = draw >> (nextRandom(state) % 64);
+    return static_cast<qint64>(scaled % (static_cast<std::uint64_t>(most) + 1));
+}
+
 bool isReadEnd(const std::vector<qsizetype>& readEnds, qsizetype position) {
     return std::binary_search(readEnds.begin(), readEnds.end(), position);
 }

@@ -17,4 +17,8 @@ std::vector<qsizetype> oneByteReads(qsizetype size);
 // a saved crash reads as what a peer sent, and the same input is always cut the same way.
 std::vector<qsizetype> hashedReads(QByteArrayView input);
 
+// A number from 0 to `most` drawn from a hash of the input, as likely to have few digits as
+// many: for the block indexes and sizes of this program's own messages.
+qint64 hashedNumber(QByteArrayView input, qint64 most);
+
 bool isReadEnd(const std::vector<qsizetype>& readEnds, qsizetype position);

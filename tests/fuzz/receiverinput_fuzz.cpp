@@ -10,6 +10,7 @@
 #include "transfer/protocol.h"
 #include "transfer/receiverinput.h"
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <utility>
@@ -168,6 +169,21 @@ void checkSameAsOneRead(QByteArrayView stream, const std::vector<Seen>& whole,
                 full.end > cut.end));
 }
 
+// What this program's own block message of `data` becomes at the receiver: the same block,
+// with all of its filler taken, whatever the data holds.
+void checkOwnBlock(QByteArrayView data) {
+    const QByteArrayView block = data.first(std::min<qsizetype>(data.size(), kBlockSize));
+    const qint64 index = hashedNumber(data, kMaxBlockIndex);
+    ReceiverInput input;
+    input.append(BlockMessage(index, block) + PauseNotice());
+    const ReceiverInput::Message message = input.next();
+    FUZZ_CHECK(message.kind == Kind::Block);
+    FUZZ_CHECK(message.index == index && message.data == block);
+    FUZZ_CHECK(input.next().kind == Kind::Pause);
+    FUZZ_CHECK(input.next().kind == Kind::NeedMore);
+    FUZZ_CHECK(input.bufferedBytes() == 0 && input.pendingFiller() == 0);
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
@@ -179,5 +195,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
     const std::vector<qsizetype> mixed = hashedReads(stream);
     checkSameAsOneRead(stream, whole, feed(stream, mixed), mixed);
+
+    checkOwnBlock(stream);
     return 0;
 }

@@ -134,6 +134,16 @@ void checkSameAsOneRead(QByteArrayView stream, const std::vector<Seen>& whole,
                (full.message.kind == Kind::Request && full.end > cut.end));
 }
 
+// What the sender makes of this program's own request for any block index.
+void checkOwnRequest(qint64 index) {
+    SenderInput input;
+    input.append(BlockRequest(index) + FinishedNotice());
+    const SenderInput::Message message = input.next();
+    FUZZ_CHECK(message.kind == Kind::Request && message.index == index);
+    FUZZ_CHECK(input.next().kind == Kind::Finished);
+    FUZZ_CHECK(input.next().kind == Kind::NeedMore && input.bufferedBytes() == 0);
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
@@ -145,5 +155,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
     const std::vector<qsizetype> mixed = hashedReads(stream);
     checkSameAsOneRead(stream, whole, feed(stream, mixed), mixed);
+
+    checkOwnRequest(hashedNumber(stream, kMaxBlockIndex));
     return 0;
 }
