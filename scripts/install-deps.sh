@@ -6,6 +6,7 @@ packages=(
   build-essential cmake pkg-config
   qt6-base-dev libgl-dev libasound2-dev
   libgtest-dev libgmock-dev
+  clang-14 libclang-rt-14-dev
   fonts-liberation
 )
 

@@ -24,3 +24,6 @@ export ASAN_OPTIONS=detect_leaks=1:abort_on_error=1
 export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
 export LSAN_OPTIONS=suppressions=$PWD/tests/lsan.supp
 run_suite build-asan -DCMAKE_BUILD_TYPE=Debug -DRUVO_SANITIZE=ON
+
+echo "== Fuzzing what a peer can send (20 s per target) =="
+scripts/fuzz.sh 20

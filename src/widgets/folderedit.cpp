@@ -24,12 +24,9 @@ QString TFolderEdit::browseStart() const {
     if (start.isEmpty()) {
         start = InitialDir();
     }
-    if (start.isEmpty()) {
-        start = QStringLiteral("/");
-    }
-    // A folder that has vanished (or a text that never was one) opens the chooser where the
-    // program runs.
-    if (!QFileInfo(start).isDir()) {
+    // With no folder known, or one that has vanished (or a text that never was one), the
+    // chooser opens where the program runs.
+    if (start.isEmpty() || !QFileInfo(start).isDir()) {
         start = QDir::currentPath();
     }
     return start;

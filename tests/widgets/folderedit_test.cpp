@@ -126,7 +126,7 @@ TEST_F(FolderEditTest, ChooserOpensAtTheRuleStartAndCancelChangesNothing) {
     const Case cases[] = {
         {"the text", folder + QLatin1Char('/'), QStringLiteral("/usr"), folder + QLatin1Char('/')},
         {"InitialDir when empty", QString(), folder, folder},
-        {"the root when both empty", QString(), QString(), QStringLiteral("/")},
+        {"cwd when both empty", QString(), QString(), QDir::currentPath()},
         {"cwd for a vanished folder", vanished, folder, QDir::currentPath()},
         {"cwd for a vanished InitialDir", QString(), vanished, QDir::currentPath()},
     };
