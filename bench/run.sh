@@ -7,7 +7,8 @@
 # longest gap in each window's event handling, and the ratios. Loopback always; as root
 # also across two network namespaces joined by a veth pair with MTU 1500. Each link with
 # both ends on one CPU and on two. Last, the peak memory of a Ruvo pair for a 1 MiB file
-# and for a big one (sparse, so it needs no disk to make), and which goals are met.
+# and for a big one (sparse, so only the received copy takes disk space, in $TMPDIR), and
+# which goals are met.
 #
 #   bench/run.sh [size-in-MiB (default 64)] [big-file-MiB for the memory check (default
 #                1024; 0 skips it)]
