@@ -1,6 +1,7 @@
 #include "harnessprocess.h"
 
 #include <QDir>
+#include <QFile>
 #include <QProcessEnvironment>
 
 #include <dirent.h>
@@ -136,6 +137,18 @@ bool HarnessProcess::waitForStatus(const std::function<bool(const Status&)>& hol
     return held;
 }
 
+void HarnessProcess::suspend() {
+    if (isRunning()) {
+        ::kill(static_cast<pid_t>(m_pid), SIGSTOP);
+    }
+}
+
+void HarnessProcess::resume() {
+    if (isRunning()) {
+        ::kill(static_cast<pid_t>(m_pid), SIGCONT);
+    }
+}
+
 void HarnessProcess::kill() {
     if (isRunning()) {
         m_process->kill();
@@ -179,6 +192,19 @@ int HarnessProcess::openDescriptorCount() const {
     }
     ::closedir(folder);
     return count;
+}
+
+qint64 HarnessProcess::residentKilobytes() const {
+    QFile status(QStringLiteral("/proc/%1/status").arg(m_pid));
+    if (!isRunning() || !status.open(QIODevice::ReadOnly)) {
+        return -1;
+    }
+    for (const QByteArray& line : status.readAll().split('\n')) {
+        if (line.startsWith("VmRSS:")) {
+            return line.mid(6).simplified().split(' ').value(0).toLongLong();
+        }
+    }
+    return -1;
 }
 
 QString HarnessProcess::pathInside(const QString& path) const {

@@ -49,6 +49,10 @@ public:
     bool waitForStatus(const std::function<bool(const Status&)>& holds, int timeoutMs,
                        Status* last = nullptr);
 
+    // SIGSTOP and SIGCONT: a copy that is suspended handles nothing, so that input piles up
+    // for it.
+    void suspend();
+    void resume();
     // SIGKILL, and waits for the end.
     void kill();
     // SIGTERM (the window closes in order) and waits; true when the copy then ended normally
@@ -57,6 +61,8 @@ public:
     // Waits for the copy to end by itself; true when it did with exit code 0.
     bool waitForExit(int timeoutMs);
 
+    // Resident memory of the running copy in KiB (VmRSS); -1 when unknown.
+    qint64 residentKilobytes() const;
     // Open file descriptors of the running copy (entries of /proc/<pid>/fd); -1 when unknown.
     int openDescriptorCount() const;
     // A path as the copy sees it (through /proc/<pid>/root, so also inside a mount namespace

@@ -75,7 +75,7 @@ HostilePeer& HostilePeer::operator=(HostilePeer&& other) noexcept {
     return *this;
 }
 
-bool HostilePeer::connectTo(quint16 port, int timeoutMs) {
+bool HostilePeer::connectTo(quint16 port, int timeoutMs, int receiveBuffer) {
     close();
     m_closedByCopy = false;
     m_input.clear();
@@ -85,6 +85,10 @@ bool HostilePeer::connectTo(quint16 port, int timeoutMs) {
     }
     const int on = 1;
     ::setsockopt(m_fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
+    if (receiveBuffer > 0) {
+        // Before the connect, so that the window offered to the copy stays small.
+        ::setsockopt(m_fd, SOL_SOCKET, SO_RCVBUF, &receiveBuffer, sizeof receiveBuffer);
+    }
     sockaddr_in address{};
     address.sin_family = AF_INET;
     address.sin_port = htons(port);
@@ -128,6 +132,41 @@ bool HostilePeer::send(QByteArrayView bytes, int timeoutMs) {
         waitFor(m_fd, POLLOUT, std::min(remaining(clock, timeoutMs), 50));
     }
     return m_fd >= 0;
+}
+
+bool HostilePeer::sendWhileDraining(QByteArrayView bytes, qint64 answerBytes, int timeoutMs) {
+    QElapsedTimer clock;
+    clock.start();
+    qsizetype sent = 0;
+    qint64 answered = 0;
+    char buffer[65536];
+    while (m_fd >= 0 && (sent < bytes.size() || answered < answerBytes) &&
+           clock.elapsed() <= timeoutMs) {
+        const short events = sent < bytes.size() ? POLLIN | POLLOUT : POLLIN;
+        pollfd entry{m_fd, events, 0};
+        if (::poll(&entry, 1, 50) <= 0) {
+            continue;
+        }
+        if ((entry.revents & (POLLIN | POLLERR | POLLHUP)) != 0) {
+            const ssize_t n = ::recv(m_fd, buffer, sizeof buffer, 0);
+            if (n == 0 || (n < 0 && errno != EAGAIN && errno != EINTR)) {
+                m_closedByCopy = true;
+                return false;
+            }
+            answered += std::max<ssize_t>(n, 0);
+        }
+        if ((entry.revents & POLLOUT) != 0) {
+            const ssize_t n = ::send(m_fd, bytes.data() + sent,
+                                     static_cast<size_t>(bytes.size() - sent), MSG_NOSIGNAL);
+            if (n > 0) {
+                sent += n;
+            } else if (n < 0 && errno != EAGAIN && errno != EINTR) {
+                m_closedByCopy = true;
+                return false;
+            }
+        }
+    }
+    return sent == bytes.size() && answered >= answerBytes;
 }
 
 bool HostilePeer::sendInPieces(QByteArrayView bytes, qsizetype piece, int pauseUs, int timeoutMs) {

@@ -28,13 +28,17 @@ public:
     HostilePeer& operator=(HostilePeer&& other) noexcept;
 
     // Connects to 127.0.0.1:port. A copy whose listen queue is full lets the connect wait
-    // for a SYN retry, seconds later: give it time.
-    bool connectTo(quint16 port, int timeoutMs = 20000);
+    // for a SYN retry, seconds later: give it time. A `receiveBuffer` (bytes) keeps the
+    // kernel from taking much of what the copy sends while this peer reads nothing.
+    bool connectTo(quint16 port, int timeoutMs = 20000, int receiveBuffer = 0);
     bool isOpen() const { return m_fd >= 0; }
 
     // Sends every byte; false when the copy closed or reset the connection first, or time ran
     // out. Nagle's algorithm is off, so pieces leave as they are sent.
     bool send(QByteArrayView bytes, int timeoutMs = 10000);
+    // Sends every byte while reading and dropping whatever the copy sends, until `answerBytes`
+    // have come back; false when the copy closed first or time ran out.
+    bool sendWhileDraining(QByteArrayView bytes, qint64 answerBytes, int timeoutMs = 30000);
     // Sends `bytes` in pieces of `piece` bytes with a pause of `pauseUs` microseconds after
     // each, so that the copy reads them one by one.
     bool sendInPieces(QByteArrayView bytes, qsizetype piece, int pauseUs, int timeoutMs = 60000);

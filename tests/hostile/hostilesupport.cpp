@@ -97,6 +97,24 @@ qint64 fileSize(const QString& path) {
     return info.exists() ? info.size() : -1;
 }
 
+qint64 listenDrops() {
+    QFile file(QStringLiteral("/proc/net/netstat"));
+    if (!file.open(QIODevice::ReadOnly)) {
+        return -1;
+    }
+    // Pairs of lines: "TcpExt: <names>" then "TcpExt: <values>".
+    const QList<QByteArray> lines = file.readAll().split('\n');
+    for (qsizetype i = 0; i + 1 < lines.size(); ++i) {
+        const QList<QByteArray> names = lines[i].simplified().split(' ');
+        const QList<QByteArray> values = lines[i + 1].simplified().split(' ');
+        if (names.value(0) == "TcpExt:" && values.value(0) == "TcpExt:") {
+            const qsizetype at = names.indexOf("ListenDrops");
+            return at > 0 && at < values.size() ? values[at].toLongLong() : -1;
+        }
+    }
+    return -1;
+}
+
 QString harnessProgram() {
     return QStringLiteral(RUVO_HARNESS_PATH);
 }

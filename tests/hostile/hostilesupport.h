@@ -28,6 +28,12 @@ QByteArray readBytes(const QString& path);
 QByteArray sha256OfFile(const QString& path);
 qint64 fileSize(const QString& path);  // -1 when there is no such file
 
+// Connections the kernel dropped at a full listen queue, on this host so far (TcpExt
+// ListenDrops); -1 when it cannot be told. A peer whose handshake a full queue answered
+// with a SYN cookie believes it is connected while the listening side knows nothing of it,
+// until the peer sends something.
+qint64 listenDrops();
+
 // The test harness program (one real window as a process).
 QString harnessProgram();
 // Whether this suite was built with AddressSanitizer and UndefinedBehaviorSanitizer; the

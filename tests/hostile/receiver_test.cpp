@@ -7,11 +7,14 @@
 #include <gtest/gtest.h>
 
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFileInfo>
 #include <QRandomGenerator>
 #include <QTemporaryDir>
 
+#include <atomic>
 #include <map>
+#include <thread>
 
 #include "foldersnapshot.h"
 #include "harnessprocess.h"
@@ -174,6 +177,7 @@ TEST_F(HostileReceiver, HostileOffersAndBlocksEndTheConnection) {
         {"index -5", "i|ineg.bin|5000", "d|-5|10|" + filler, false},
         {"index far beyond the offer", "i|ifar.bin|5000", "d|99999999|10|" + filler, false},
         {"count not a number", "i|cnan.bin|5000", "d|0|1x|" + filler, false},
+        {"a pause that answers no request", "i|pause.bin|5000", "pp", false},
         {"a| with no number", "a|", {}, false},
         {"4 MB without a separator", fourMegabytes, {}, false},
         {"an offer whose name never ends", "i|" + fourMegabytes, {}, false},
@@ -254,6 +258,60 @@ TEST_F(HostileReceiver, AnOfferOfHundredGigabytesIsAskedAboutAndCanBeDeclined) {
     EXPECT_FALSE(peer.closedByCopy());
     EXPECT_EQ(copy.status()[QStringLiteral("offer")], QStringLiteral("1"));
     EXPECT_FALSE(QFileInfo::exists(folder() + QStringLiteral("huge.bin")));
+    peer.close();
+    expectListening();
+    expectNothingMisplaced();
+    expectNormalTransfer();
+}
+
+TEST_F(HostileReceiver, APeerThatPausesAndResumesButReadsNothingIsClosed) {
+    const qint64 residentBefore = copy.residentKilobytes();
+    HostilePeer peer;
+    ASSERT_TRUE(peer.connectTo(copy.port(), 20000, 4096));
+    peer.send("i|flood.bin|100000");
+    EXPECT_EQ(peer.receive(3, 10000), QByteArray("a|0"));
+    // Each "p" answers the request outstanding and each "r" brings the next request, which
+    // this peer never reads: without a bound the copy would queue requests for ever.
+    QByteArray flood;
+    flood.reserve(8 << 20);
+    while (flood.size() < (8 << 20)) {
+        flood.append("pr");
+    }
+    peer.send(flood, 60000);  // stops where the copy closes
+    // The peer never reads (the copy's close would stay queued behind what it left unread),
+    // so the copy's page tells that it closed.
+    expectListening();
+    EXPECT_LT(copy.residentKilobytes() - residentBefore, 64 * 1024);
+    peer.abort();
+    expectNothingMisplaced();
+    expectNormalTransfer();
+}
+
+TEST_F(HostileReceiver, AFloodOfResumesLeavesTheWindowResponsive) {
+    HostilePeer peer;
+    ASSERT_TRUE(peer.connectTo(copy.port()));
+    peer.send("i|resumes.bin|100000");
+    EXPECT_EQ(peer.receive(3, 10000), QByteArray("a|0"));
+    // A resume while a request is outstanding asks for nothing more, but each one is
+    // handled; a peer may send millions. Meanwhile the window must answer its user. The
+    // last "p" answers the request and shows when the copy has handled everything.
+    std::atomic<bool> flooding{true};
+    std::thread flood([&] {
+        peer.send(QByteArray(4 << 20, 'r') + "p", 60000);
+        flooding = false;
+    });
+    qint64 slowest = 0;
+    HarnessProcess::Status status;
+    do {
+        QElapsedTimer clock;
+        clock.start();
+        status = copy.status(30000);
+        slowest = std::max(slowest, clock.elapsed());
+    } while (flooding || status[QStringLiteral("pausarRecepcionEnabled")] != QStringLiteral("0"));
+    flood.join();
+    EXPECT_LT(slowest, sanitizedBuild() ? 2000 : 500)
+        << "the window did not answer for " << slowest << " ms";
+    EXPECT_FALSE(peer.closedByCopy());
     peer.close();
     expectListening();
     expectNothingMisplaced();
