@@ -281,7 +281,9 @@ TEST_F(HostileReceiver, APeerThatPausesAndResumesButReadsNothingIsClosed) {
     // The peer never reads (the copy's close would stay queued behind what it left unread),
     // so the copy's page tells that it closed.
     expectListening();
-    EXPECT_LT(copy.residentKilobytes() - residentBefore, 64 * 1024);
+    if (!sanitizedBuild()) {  // the sanitizers keep freed memory in quarantine
+        EXPECT_LT(copy.residentKilobytes() - residentBefore, 64 * 1024);
+    }
     peer.abort();
     expectNothingMisplaced();
     expectNormalTransfer();

@@ -18,7 +18,7 @@ protected:
     void SetUp() override {
         ASSERT_TRUE(m_root.isValid());
         ASSERT_TRUE(QDir(m_root.path()).mkpath(QStringLiteral("recv")));
-        m_size = (sanitizedBuild() ? 8 : 24) << 20;
+        m_size = 24 << 20;
         ASSERT_TRUE(writePatternFile(source(), m_size, 11));
     }
 

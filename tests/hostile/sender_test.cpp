@@ -172,7 +172,9 @@ TEST_F(HostileSender, AReceiverThatAsksForMoreThanItReadsIsClosed) {
     // copy's page tells that it closed.
     peer->send(requestFlood(4 << 20), 60000);  // stops where the copy closes
     expectReady(QString());
-    EXPECT_LT(copy.residentKilobytes() - residentBefore, 64 * 1024);
+    if (!sanitizedBuild()) {  // the sanitizers keep freed memory in quarantine
+        EXPECT_LT(copy.residentKilobytes() - residentBefore, 64 * 1024);
+    }
     peer->abort();
     expectNormalTransfer();
 }
