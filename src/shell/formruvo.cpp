@@ -1,7 +1,5 @@
 #include "shell/formruvo.h"
 
-#include <linux/sockios.h>
-#include <sys/ioctl.h>
 #include <QApplication>
 #include <QCheckBox>
 #include <QCloseEvent>
@@ -15,6 +13,9 @@
 #include <QPushButton>
 #include <QStandardPaths>
 #include <QStyle>
+
+#include <linux/sockios.h>
+#include <sys/ioctl.h>
 #include <algorithm>
 #include <exception>
 
@@ -39,13 +40,13 @@ TFormruvo* Formruvo = nullptr;
 namespace {
 
 constexpr int kClientWidth = 252;
+constexpr int kClientHeight = 134;
+const QPoint kDesignedPosition(182, 224);
+const QRect kFrameGeometry(1, -5, 239, 84);  // each page's frame, inside its page
 // A block message is 2064 bytes at most; a slice holds several, a flood is cut into many.
 constexpr int kInputSlice = 16 * 1024;
 // Far beyond the one message (at most 2064 bytes) a well-behaved peer leaves unread.
 constexpr qint64 kMaxUnreadBytes = 256 * 1024;
-constexpr int kClientHeight = 134;
-const QPoint kDesignedPosition(182, 224);
-const QRect kFrameGeometry(1, -5, 239, 84);  // each page's frame, inside its page
 
 // The window's font: a sans-serif face whose 11-pixel size (8 points at 96 dots per inch)
 // has a 13-pixel line and is narrow enough for the labels and status texts of the layout.
