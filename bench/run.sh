@@ -1,15 +1,21 @@
 #!/usr/bin/env bash
 # Moves one file between two copies of Ruvo (two processes running the real window,
 # offscreen) and, in the same run, between the blocking reference pair of the same wire
-# format and over a raw TCP copy, and prints MB/s, blocks/s, CPU seconds and peak memory of
-# each side, with the ratios. Loopback always; as root also across two network namespaces
-# joined by a veth pair with MTU 1500. Each link with both ends on one CPU and on two.
+# format and over a raw TCP copy; then sends the file from the reference sender to a Ruvo
+# receiver twice, once with each block in one send() and once as header and payload in two
+# sends with Nagle on. Prints MB/s, blocks/s, CPU seconds and peak memory of each side, the
+# longest gap in each window's event handling, and the ratios. Loopback always; as root
+# also across two network namespaces joined by a veth pair with MTU 1500. Each link with
+# both ends on one CPU and on two. Last, the peak memory of a Ruvo pair for a 1 MiB file
+# and for a big one (sparse, so it needs no disk to make), and which goals are met.
 #
-#   bench/run.sh [size-in-MiB (default 64)]
+#   bench/run.sh [size-in-MiB (default 64)] [big-file-MiB for the memory check (default
+#                1024; 0 skips it)]
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
 size_mib=${1:-64}
+big_mib=${2:-1024}
 build=build-bench
 export QT_QPA_PLATFORM=offscreen
 
@@ -32,88 +38,129 @@ trap cleanup EXIT
 
 file=$work/payload.bin
 head -c $((size_mib * 1048576)) /dev/urandom >"$file"
-bytes=$(stat -c %s "$file")
-blocks=$(((bytes + 2047) / 2048))
 
-# Runs "$@" under /usr/bin/time; leaves "<elapsed> <cpu-seconds> <peak-KiB>" in $2-file.
-timed() {
-  local out=$1
-  shift
-  /usr/bin/time -f "%e %U %S %M" -o "$out" "$@"
+# Where the goals are checked at the end: "<name>|<figure>|<met: 1 or 0>" lines.
+goals=$work/goals
+: >"$goals"
+goal() {  # <name> <figure> <awk condition on x>
+  awk -v name="$1" -v x="$2" "BEGIN { printf \"%s|%s|%d\\n\", name, x, ($3) ? 1 : 0 }" >>"$goals"
 }
 
-figures() {  # <time-file> -> "cpu peak"
-  awk '{printf "%.2f %d", $2 + $3, $4}' "$1"
-}
-
-# run_case <label> <cpu-recv> <cpu-send> <ns-recv> <ns-send> <address> <kind>
+# run_case <kind> <file> <cpu-recv> <cpu-send> <ns-recv> <ns-send> <address>
+#   kind: ruvo  Ruvo to Ruvo            ref    reference pair        raw  raw TCP copy
+#         one   reference sender, one send per block, to a Ruvo receiver
+#         split reference sender, header and payload in two sends with Nagle on, to Ruvo
+# Sets: ms (transfer time), cpu_recv cpu_send (CPU seconds), peak_r peak_s (KiB), gap_r gap_s
+# (ms, "-" for a side that is not a window).
 run_case() {
-  local label=$1 cpu_r=$2 cpu_s=$3 ns_r=$4 ns_s=$5 addr=$6 kind=$7
+  local kind=$1 payload=$2 cpu_r=$3 cpu_s=$4 ns_r=$5 ns_s=$6 addr=$7
   local in_r=() in_s=()
   [ -n "$ns_r" ] && in_r=(ip netns exec "$ns_r")
   [ -n "$ns_s" ] && in_s=(ip netns exec "$ns_s")
   local port=$((20000 + RANDOM % 20000))
   local out=$work/$kind
   rm -rf "$out" && mkdir -p "$out/recv" "$out/cfg-r" "$out/cfg-s"
-  local start end ms
+  local receiver_cmd sender_cmd
+  case $kind in
+    ruvo | one | split)
+      receiver_cmd=("$harness" --listen-port "$port" --config "$out/cfg-r" --folder "$out/recv"
+        --accept --exit-after-transfer)
+      ;;
+    ref) receiver_cmd=("$refpair" recv "$port" "$out/recv") ;;
+    raw) receiver_cmd=("$refpair" rawrecv "$port" "$out/recv/$(basename "$payload")") ;;
+  esac
   case $kind in
     ruvo)
-      "${in_r[@]}" taskset -c "$cpu_r" /usr/bin/time -f "%e %U %S %M" -o "$out/time-r" \
-        "$harness" --listen-port "$port" --config "$out/cfg-r" --folder "$out/recv" --accept \
-        --exit-after-transfer >"$out/log-r" 2>&1 &
-      local receiver=$!
-      sleep 0.5
-      "${in_s[@]}" taskset -c "$cpu_s" /usr/bin/time -f "%e %U %S %M" -o "$out/time-s" \
-        "$harness" --listen-port 0 --connect-port "$port" --config "$out/cfg-s" --send "$file" \
-        --to "$addr" --exit-after-transfer >"$out/log-s" 2>&1
-      wait "$receiver"
-      ms=$(awk '/^transfer-ms/ {print $2}' "$out/log-r")
-      gap=$(awk '/^max-tick-gap-ms/ {print $2}' "$out/log-r")
+      sender_cmd=("$harness" --listen-port 0 --connect-port "$port" --config "$out/cfg-s"
+        --send "$payload" --to "$addr" --exit-after-transfer)
       ;;
-    ref | split | raw)
-      local mode_r=recv mode_s=send extra=()
-      [ "$kind" = split ] && extra=(split)
-      local target=$out/recv
-      if [ "$kind" = raw ]; then mode_r=rawrecv mode_s=rawsend target=$out/recv/payload.bin; fi
-      "${in_r[@]}" taskset -c "$cpu_r" /usr/bin/time -f "%e %U %S %M" -o "$out/time-r" \
-        "$refpair" "$mode_r" "$port" "$target" &
-      local receiver=$!
-      sleep 0.3
-      start=$(date +%s%N)
-      "${in_s[@]}" taskset -c "$cpu_s" /usr/bin/time -f "%e %U %S %M" -o "$out/time-s" \
-        "$refpair" "$mode_s" "$addr" "$port" "$file" "${extra[@]}"
-      wait "$receiver"
-      end=$(date +%s%N)
-      ms=$(((end - start) / 1000000))
-      gap="-"
-      ;;
+    ref | one) sender_cmd=("$refpair" send "$addr" "$port" "$payload") ;;
+    split) sender_cmd=("$refpair" send "$addr" "$port" "$payload" split) ;;
+    raw) sender_cmd=("$refpair" rawsend "$addr" "$port" "$payload") ;;
   esac
-  cmp -s "$file" "$out/recv/payload.bin" || { echo "$label $kind: the received file differs"; exit 1; }
+
+  "${in_r[@]}" taskset -c "$cpu_r" /usr/bin/time -f "%e %U %S %M" -o "$out/time-r" \
+    "${receiver_cmd[@]}" >"$out/log-r" 2>&1 &
+  local receiver=$!
+  sleep 0.5
+  local start end
+  start=$(date +%s%N)
+  "${in_s[@]}" taskset -c "$cpu_s" /usr/bin/time -f "%e %U %S %M" -o "$out/time-s" \
+    "${sender_cmd[@]}" >"$out/log-s" 2>&1
+  wait "$receiver"
+  end=$(date +%s%N)
+  cmp -s "$payload" "$out/recv/$(basename "$payload")" || {
+    echo "$kind: the received file differs"
+    exit 1
+  }
+
+  gap_r=- gap_s=-
+  if [ "$kind" = ruvo ] || [ "$kind" = one ] || [ "$kind" = split ]; then
+    # The receiving window's own clock, from its click on "Recibir" to the end.
+    ms=$(awk '/^transfer-ms/ {print $2}' "$out/log-r")
+    gap_r=$(awk '/^max-tick-gap-ms/ {print $2}' "$out/log-r")
+  else
+    ms=$(((end - start) / 1000000))
+  fi
+  [ "$kind" = ruvo ] && gap_s=$(awk '/^max-tick-gap-ms/ {print $2}' "$out/log-s")
   [ "$ms" -gt 0 ] || ms=1
-  local rate blocks_s
-  rate=$(awk -v b="$bytes" -v ms="$ms" 'BEGIN {printf "%.1f", b / 1e6 / (ms / 1000)}')
-  blocks_s=$(awk -v n="$blocks" -v ms="$ms" 'BEGIN {printf "%.0f", n / (ms / 1000)}')
-  read -r cpu_recv peak_recv <<<"$(figures "$out/time-r")"
-  read -r cpu_send peak_send <<<"$(figures "$out/time-s")"
-  printf "%-28s %-6s %8s %9s %9s %9s %10s %10s %8s\n" "$label" "$kind" "$rate" "$blocks_s" \
-    "$cpu_recv" "$cpu_send" "$peak_recv" "$peak_send" "$gap"
-  eval "rate_${kind}=$rate"
+  read -r cpu_recv peak_r <<<"$(awk '{printf "%.2f %d", $2 + $3, $4}' "$out/time-r")"
+  read -r cpu_send peak_s <<<"$(awk '{printf "%.2f %d", $2 + $3, $4}' "$out/time-s")"
+  rm -rf "$out"
 }
 
+row() {  # <label> <kind> <bytes>
+  local bytes=$3
+  local blocks=$(((bytes + 2047) / 2048))
+  awk -v label="$1" -v kind="$2" -v b="$bytes" -v n="$blocks" -v ms="$ms" -v cr="$cpu_recv" \
+    -v cs="$cpu_send" -v pr="$peak_r" -v ps="$peak_s" -v gr="$gap_r" -v gs="$gap_s" 'BEGIN {
+    printf "%-24s %-6s %8.1f %9.0f %6.2f %6.2f %7.3f %9d %9d %5s %5s\n", label, kind,
+      b / 1e6 / (ms / 1000), n / (ms / 1000), cr, cs, (cr + cs) / (b / 1048576), pr, ps, gr, gs }'
+}
+
+header() {
+  printf "%-24s %-6s %8s %9s %6s %6s %7s %9s %9s %5s %5s\n" link pair MB/s blocks/s cpu-r \
+    cpu-s cpu/MiB peak-r peak-s gap-r gap-s
+}
+
+# One link and CPU placement: the five pairs, then their ratios on one line.
 run_link() {
   local label=$1 cpu_r=$2 cpu_s=$3 ns_r=$4 ns_s=$5 addr=$6
-  rate_ruvo=0 rate_ref=0 rate_split=0 rate_raw=0
-  for kind in ruvo ref split raw; do
-    run_case "$label" "$cpu_r" "$cpu_s" "$ns_r" "$ns_s" "$addr" "$kind"
+  local bytes
+  bytes=$(stat -c %s "$file")
+  declare -A rate cpu_mib
+  local kind
+  for kind in ruvo ref raw one split; do
+    run_case "$kind" "$file" "$cpu_r" "$cpu_s" "$ns_r" "$ns_s" "$addr"
+    row "$label" "$kind" "$bytes"
+    rate[$kind]=$(awk -v b="$bytes" -v ms="$ms" 'BEGIN {print b / ms}')
+    cpu_mib[$kind]=$(awk -v c="$cpu_recv" -v d="$cpu_send" -v b="$bytes" 'BEGIN {print (c + d) / (b / 1048576)}')
+    [ "$kind" = ruvo ] && max_gap=$(printf "%s\n" "$max_gap" "$gap_r" "$gap_s" | sort -n | tail -1)
   done
-  awk -v a="$rate_ruvo" -v r="$rate_ref" -v s="$rate_split" -v w="$rate_raw" 'BEGIN {
-    printf "%-28s ruvo/ref %.2f   ref-split/ref %.2f   ruvo/raw %.4f\n", "", a / r, s / r, a / w }'
+  local to_ref split_ratio cpu_ratio
+  to_ref=$(awk -v a="${rate[ruvo]}" -v r="${rate[ref]}" 'BEGIN {printf "%.2f", a / r}')
+  split_ratio=$(awk -v s="${rate[split]}" -v o="${rate[one]}" 'BEGIN {printf "%.2f", s / o}')
+  # (99 when the reference used no measurable CPU: a file too small to tell)
+  cpu_ratio=$(awk -v a="${cpu_mib[ruvo]}" -v r="${cpu_mib[ref]}" 'BEGIN {printf "%.2f", (r > 0 ? a / r : 99)}')
+  printf "%-24s ruvo/ref %s   split/one (Ruvo receiver) %s   cpu/MiB ruvo/ref %s   ruvo/raw %.4f\n" \
+    "" "$to_ref" "$split_ratio" "$cpu_ratio" "$(awk -v a="${rate[ruvo]}" -v w="${rate[raw]}" 'BEGIN {print a / w}')"
+  if [ "$cpu_r" = "$cpu_s" ]; then
+    goal "$label: ruvo/ref >= 0.75" "$to_ref" "x >= 0.75"
+  else
+    goal "$label: ruvo/ref >= 0.9" "$to_ref" "x >= 0.9"
+  fi
+  goal "$label: split/one >= 0.9" "$split_ratio" "x >= 0.9"
+  goal "$label: cpu/MiB ruvo/ref <= 1.5" "$cpu_ratio" "x <= 1.5"
 }
 
-echo "File: $size_mib MiB ($blocks blocks). MB = 10^6 bytes; CPU in seconds; peak in KiB;"
-echo "gap = longest pause of the receiving window's 10 ms timer, in ms."
-printf "%-28s %-6s %8s %9s %9s %9s %10s %10s %8s\n" link pair MB/s blocks/s cpu-recv cpu-send \
-  peak-recv peak-send gap
+echo "File: $size_mib MiB. MB = 10^6 bytes; cpu-r, cpu-s: CPU seconds of the receiving and the"
+echo "sending process (start-up included); cpu/MiB: both together per MiB; peak: largest resident"
+echo "size in KiB; gap: longest pause of a window's 10 ms timer, in ms."
+echo "Pairs: ruvo = Ruvo to Ruvo; ref = reference pair; raw = raw TCP copy; one, split = reference"
+echo "sender to a Ruvo receiver, each block in one send, or in two sends with Nagle on."
+echo "Load before the run: $(cut -d' ' -f1-3 /proc/loadavg)"
+header
+max_gap=0
 last_cpu=$(($(nproc) - 1))
 run_link "loopback, one CPU" 0 0 "" "" 127.0.0.1
 run_link "loopback, two CPUs" 0 "$last_cpu" "" "" 127.0.0.1
@@ -135,3 +182,26 @@ if [ "$(id -u)" -eq 0 ] && command -v ip >/dev/null; then
 else
   echo "(not root: the veth pair between two network namespaces is skipped)"
 fi
+goal "longest gap of a Ruvo window (ms) < 20" "$max_gap" "x < 20"
+
+if [ "$big_mib" -gt 0 ]; then
+  echo
+  echo "Peak memory of a Ruvo pair (loopback, two CPUs) for a 1 MiB and a $big_mib MiB file (sparse):"
+  header
+  small=$work/small.bin big=$work/big.bin
+  head -c 1048576 /dev/urandom >"$small"
+  truncate -s $((big_mib * 1048576)) "$big"
+  run_case ruvo "$small" 0 "$last_cpu" "" "" 127.0.0.1
+  row "1 MiB" ruvo 1048576
+  small_r=$peak_r small_s=$peak_s
+  run_case ruvo "$big" 0 "$last_cpu" "" "" 127.0.0.1
+  row "$big_mib MiB" ruvo $((big_mib * 1048576))
+  rm -f "$big"
+  # 2 MB = 2 * 10^6 bytes, in KiB.
+  goal "peak memory, receiver: growth (KiB) <= 1953" "$((peak_r - small_r))" "x <= 1953"
+  goal "peak memory, sender: growth (KiB) <= 1953" "$((peak_s - small_s))" "x <= 1953"
+fi
+
+echo
+echo "Goals:"
+awk -F'|' '{ printf "  %-52s %8s  %s\n", $1, $2, $3 ? "met" : "NOT MET" }' "$goals"

@@ -222,6 +222,8 @@ int TSocketConnection::SendBytes(const char* buffer, int count) {
         return -1;
     }
     const ssize_t n = sendNoSignal(m_socket, buffer, static_cast<size_t>(std::max(count, 0)));
+    if (n > 0)
+        m_quickAckDue = false;  // the segment carries the acknowledgement
     if (n >= 0)
         return static_cast<int>(n);
     const int code = errno;
@@ -238,7 +240,7 @@ int TSocketConnection::SendString(const QByteArray& text) {
     return SendBytes(text.constData(), static_cast<int>(text.size()));
 }
 
-bool TSocketConnection::SendMessage(const QByteArray& message) {
+bool TSocketConnection::SendMessage(QByteArrayView message) {
     EventScope scope(this);
     QMutexLocker locker(&m_lock);
     if (!m_connected || m_socket == -1 || m_listening)
@@ -246,11 +248,13 @@ bool TSocketConnection::SendMessage(const QByteArray& message) {
     if (message.isEmpty())
         return true;
     if (m_outboxBytes > 0) {
-        m_outbox.push_back(message);
+        m_outbox.push_back(message.toByteArray());
         m_outboxBytes += message.size();
         return true;
     }
     ssize_t n = sendNoSignal(m_socket, message.constData(), static_cast<size_t>(message.size()));
+    if (n > 0)
+        m_quickAckDue = false;  // the segment carries the acknowledgement
     if (n < 0) {
         const int code = errno;
         if (!isWouldBlock(code)) {
@@ -260,8 +264,8 @@ bool TSocketConnection::SendMessage(const QByteArray& message) {
         n = 0;
     }
     if (n < message.size()) {
-        m_outbox.push_back(message);
-        m_outboxOffset = n;
+        m_outbox.push_back(message.sliced(n).toByteArray());
+        m_outboxOffset = 0;
         m_outboxBytes = message.size() - n;
         UpdateNotifiers();
     }
@@ -271,6 +275,10 @@ bool TSocketConnection::SendMessage(const QByteArray& message) {
 int TSocketConnection::PendingByteCount() {
     if (!m_connected || m_socket == -1)
         return 0;
+    // The count the read event found, while nothing has been received since: the bytes are
+    // there still (more may have come, which the next read event reports).
+    if (m_pendingAtEvent > 0)
+        return m_pendingAtEvent;
     int count = 0;
     if (::ioctl(m_socket, FIONREAD, &count) != 0)
         return 0;
@@ -286,6 +294,7 @@ int TSocketConnection::ReceiveBytes(char* buffer, int count) {
         return 0;
     const int s = m_socket;
     ssize_t n;
+    m_pendingAtEvent = 0;
     do {
         n = ::recv(s, buffer, static_cast<size_t>(std::max(count, 0)), 0);
     } while (n < 0 && errno == EINTR);
@@ -295,8 +304,17 @@ int TSocketConnection::ReceiveBytes(char* buffer, int count) {
         m_readArmed = true;
         UpdateNotifiers();
     }
-    if (n > 0)
-        setQuickAck(s);
+    if (n > 0) {
+        // Acknowledge at once rather than after the delayed-ACK wait: a peer whose Nagle
+        // algorithm holds the rest of a message until we acknowledge would stall otherwise.
+        // Inside a read event a send usually follows (the answer), and the acknowledgement
+        // travels with it; a separate one would cost a packet, so it waits for the end of
+        // the event and goes only when nothing was sent (FinishReadEvent).
+        if (m_readEvents > 0)
+            m_quickAckDue = true;
+        else
+            setQuickAck(s);
+    }
     if (n >= 0)
         return static_cast<int>(n);
     if (isWouldBlock(code))
@@ -704,10 +722,29 @@ void TSocketConnection::DeleteNotifiers() {
 
 void TSocketConnection::OnReadActivated() {
     EventScope scope(this);
+    ++m_readEvents;
     try {
         ReadReady();
     } catch (...) {
         reportUncaughtException(std::current_exception());
+    }
+    --m_readEvents;
+    try {
+        FinishReadEvent();
+    } catch (...) {
+        reportUncaughtException(std::current_exception());
+    }
+}
+
+// After a read event: the read notifier goes off unless a receive re-armed it, and bytes
+// received that no send has acknowledged are acknowledged now (see ReceiveBytes).
+void TSocketConnection::FinishReadEvent() {
+    m_pendingAtEvent = 0;
+    UpdateNotifiers();
+    if (m_quickAckDue) {
+        m_quickAckDue = false;
+        if (m_socket != -1 && !m_listening)
+            setQuickAck(m_socket);
     }
 }
 
@@ -724,16 +761,29 @@ void TSocketConnection::ReadReady() {
     const int s = m_socket;
     if (s == -1)
         return;
-    m_readArmed = false;
-    UpdateNotifiers();
     if (m_listening) {
+        m_readArmed = false;
+        UpdateNotifiers();
         DispatchNotification(s, FD_ACCEPT, 0);
         return;
     }
+    if (!m_readArmed) {
+        // Left on while an earlier read event was handled (below), and reporting again
+        // before anything re-armed it (a nested event loop): switched off now, silently.
+        UpdateNotifiers();
+        return;
+    }
+    // Not armed from here on, but the notifier stays on while the event is handled: the
+    // receive that re-arms it nearly always comes inside the handler, and switching it off
+    // and on again would cost two changes of the event loop's poll set per read.
+    // FinishReadEvent switches it off if nothing re-armed it.
+    m_readArmed = false;
     int pending = 0;
     if (::ioctl(s, FIONREAD, &pending) == 0 && pending > 0) {
-        if (m_notificationSet & FD_READ)
+        if (m_notificationSet & FD_READ) {
+            m_pendingAtEvent = pending;
             DispatchNotification(s, FD_READ, 0);
+        }
         return;
     }
     char probe;
@@ -967,6 +1017,8 @@ void TSocketConnection::CloseSocketNow() {
     m_listening = false;
     m_connectPending = false;
     m_readArmed = false;
+    m_quickAckDue = false;
+    m_pendingAtEvent = 0;
     m_writeEventPending = false;
     m_closeReported = false;
     m_acceptPaused = false;

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QByteArray>
+#include <QByteArrayView>
 #include <QObject>
 #include <QRecursiveMutex>
 #include <QString>
@@ -50,8 +51,9 @@ public:
     // Sends a message whole and in order: one send() for all of it; what the socket does not
     // take now is queued and sent when the socket is writable again, before a pending FD_WRITE
     // is reported. Later messages queue behind it. Returns false when not connected or when
-    // the send failed and the error was handled (the error path has run).
-    bool SendMessage(const QByteArray& message);
+    // the send failed and the error was handled (the error path has run). Only the part the
+    // socket did not take is copied, so the caller may reuse its buffer at once.
+    bool SendMessage(QByteArrayView message);
     // Bytes that can be read now; 0 when not connected or when the query fails.
     int PendingByteCount();
     // One recv() of at most count bytes: the count read, 0 when not connected or the peer has
@@ -143,6 +145,7 @@ private:
     void OpenNewSocket(const char* alreadyOpenMessage);
 
     void OnReadActivated();
+    void FinishReadEvent();
     void OnWriteActivated();
     void ReadReady();
     void WriteReady();
@@ -176,6 +179,12 @@ private:
     bool m_listening = false;
     bool m_connectPending = false;
     bool m_readArmed = false;
+    // Read events under way (nested event loops make more than one), and whether bytes
+    // received in them still wait for an acknowledgement.
+    int m_readEvents = 0;
+    bool m_quickAckDue = false;
+    // Bytes the current read event found waiting, until the first receive.
+    int m_pendingAtEvent = 0;
     bool m_writeEventPending = false;
     bool m_closeReported = false;
     bool m_acceptPaused = false;

@@ -22,10 +22,13 @@
 #include "net/clientendpoint.h"
 #include "net/serverendpoint.h"
 #include "shell/apptitle.h"
+#include "shell/paintpacer.h"
 #include "shell/placementkeeper.h"
+#include "shell/progressstrip.h"
 #include "shell/qtuserdialogs.h"
 #include "shell/settingsstore.h"
 #include "shell/tabicons.h"
+#include "shell/tactivitybar.h"
 #include "shell/tgroupbox.h"
 #include "shell/topendialog.h"
 #include "shell/tpagecontrol.h"
@@ -94,6 +97,9 @@ TFormruvo::TFormruvo(const FormOptions& options, QWidget* parent)
     Formruvo = this;
     createControls();
     bindHandlers();
+    // A transfer changes the progress strip with every block; the window paints it at a
+    // steady pace instead.
+    new PaintPacer(this);
 
     const QString configDir =
         m_options.configDir.isEmpty()
@@ -256,12 +262,16 @@ void TFormruvo::createControls() {
     Frecuencia = named(new QLabel(Panel1), "Frecuencia");
     Frecuencia->setAlignment(Qt::AlignRight | Qt::AlignTop);
     Frecuencia->setGeometry(84, 2, 138 - 84, 14);  // the right edge stays at 138
-    Avance = named(new QProgressBar(Panel1), "Avance");
+    // Of fixed size, so that a new rate text (nearly every block) does not ask the strip
+    // for a new layout through a posted event each time.
+    Frecuencia->setFixedSize(Frecuencia->size());
+    Avance = named(new TActivityBar(Panel1), "Avance");
     Avance->setOrientation(Qt::Vertical);
     Avance->setRange(0, 100);
     Avance->setValue(0);
     Avance->setTextVisible(false);
     Avance->setGeometry(144, 0, 20, 18);
+    m_progressStrip = new ProgressStrip(Frecuencia, Progreso, Avance, this);
 
     // Non-visual parts.
     Cliente = named(new TClientEndpoint(this), "Cliente");
@@ -382,16 +392,24 @@ void TFormruvo::closeEvent(QCloseEvent* event) {
     }
 }
 
-QByteArray TFormruvo::TakeInput(TSocketConnection* Socket) {
-    const int count = std::min(Socket->PendingByteCount(), kInputSlice);
-    QByteArray bytes(std::max(count, 0), Qt::Uninitialized);
+namespace {
+
+template <typename Input>
+void readSlice(TSocketConnection* socket, Input& input) {
+    const int count = std::clamp(socket->PendingByteCount(), 0, kInputSlice);
     // Also with nothing pending: the receive call re-arms the read notification.
-    const int n = Socket->ReceiveBytes(bytes.data(), count);
-    if (n <= 0) {
-        return QByteArray();
-    }
-    bytes.truncate(n);
-    return bytes;
+    const int n = socket->ReceiveBytes(input.appendSpace(count), count);
+    input.commitAppend(std::max(n, 0));
+}
+
+}  // namespace
+
+void TFormruvo::TakeInput(TSocketConnection* Socket, SenderInput& input) {
+    readSlice(Socket, input);
+}
+
+void TFormruvo::TakeInput(TSocketConnection* Socket, ReceiverInput& input) {
+    readSlice(Socket, input);
 }
 
 bool TFormruvo::LeavesAnswersUnread(TSocketConnection* Socket) {

@@ -3,11 +3,11 @@
 #include <QByteArray>
 #include <QPointer>
 #include <QWidget>
-#include <array>
 #include <memory>
 
 #include "net/socketconnection.h"
 #include "shell/formoptions.h"
+#include "transfer/blockmessagebuffer.h"
 #include "transfer/fileaccess.h"
 #include "transfer/protocol.h"
 #include "transfer/receiverinput.h"
@@ -28,6 +28,7 @@ class TOpenDialog;
 class TPageControl;
 class TPercentGauge;
 class TPlacementKeeper;
+class ProgressStrip;
 class TServerEndpoint;
 class TStatusBar;
 class TTimer;
@@ -188,10 +189,11 @@ private:
     void TakeBlock(const ReceiverInput::Message& message, TSocketConnection* Socket);
     int ActiveConnectionCount() const;
     void Dismiss(TSocketConnection* connection, const QByteArray& notice);
-    // The input of a peer, at most kInputSlice bytes per read event: a flood is handled in
-    // slices (the rest is reported again at once), so the window handles its other events
-    // in between.
-    static QByteArray TakeInput(TSocketConnection* Socket);
+    // Reads the input of a peer straight into its framing, at most kInputSlice bytes per read
+    // event: a flood is handled in slices (the rest is reported again at once), so the
+    // window handles its other events in between.
+    static void TakeInput(TSocketConnection* Socket, SenderInput& input);
+    static void TakeInput(TSocketConnection* Socket, ReceiverInput& input);
     // Whether a peer leaves more than kMaxUnreadBytes of our answers unread (queued by us or
     // by the kernel). The protocol has one message in flight, so a peer that asks for more
     // meanwhile is no peer of it: its requests would pile up answers without bound.
@@ -205,8 +207,9 @@ private:
     std::unique_ptr<ToneDevice> m_ownTones;
     ToneDevice* m_tones;
 
+    ProgressStrip* m_progressStrip = nullptr;  // Progreso, Frecuencia and Avance, paced
     FileAccess m_files;
-    std::array<char, kBlockSize> m_blockBuffer{};
+    BlockMessageBuffer m_blockMessage;  // the block being sent, read straight into it
     SenderInput m_senderInput;
     ReceiverSession m_session;
     QPointer<TSocketConnection> m_served;

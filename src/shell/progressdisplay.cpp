@@ -5,20 +5,20 @@
 #include <QProgressBar>
 
 #include "shell/formruvo.h"
+#include "shell/progressstrip.h"
 #include "shell/tpagecontrol.h"
 #include "shell/tstatusbar.h"
 #include "shell/ttimer.h"
 #include "transfer/progress.h"
 #include "widgets/percentgauge.h"
 
+// Both are computed per block; ProgressStrip puts them on the controls at the paint pace.
 void TFormruvo::ShowTransferProgress(qint64 index, qint64 total) {
-    const ProgressFigures figures = computeProgress(index, total, Transcurrido->Tag);
-    Frecuencia->setText(rateText(figures.rateKb));
-    Progreso->SetProgress(figures.percent);
+    m_progressStrip->ShowFigures(computeProgress(index, total, Transcurrido->Tag));
 }
 
 void TFormruvo::StepActivityBar() {
-    Avance->setValue(nextActivityPosition(Avance->value()));
+    m_progressStrip->StepActivity();
 }
 
 void TFormruvo::TranscurridoTimer() {

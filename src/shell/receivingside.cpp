@@ -14,6 +14,7 @@
 #include "net/acceptedconnection.h"
 #include "net/serverendpoint.h"
 #include "shell/formruvo.h"
+#include "shell/progressstrip.h"
 #include "shell/tpagecontrol.h"
 #include "shell/tstatusbar.h"
 #include "shell/ttimer.h"
@@ -79,8 +80,7 @@ void TFormruvo::ServidorClientConnect(QObject* /*Sender*/, TSocketConnection* So
     Intruso->SwitchOff();
     BarraEstado->SetPanelText(0, QStringLiteral("Conectado."));
     Intruso->SwitchOn();
-    Progreso->SetProgress(0);
-    Avance->setValue(0);
+    m_progressStrip->Reset();  // Progreso and Avance to 0
     Transcurrido->Tag = 0;
     ServidorTag = 0;
     ReceiveBuffer.reset();
@@ -98,7 +98,7 @@ void TFormruvo::ServidorClientRead(QObject* /*Sender*/, TSocketConnection* Socke
     if (Socket != ServedConnection()) {
         return;  // the bytes of any other peer stay unread
     }
-    ReceiveBuffer.append(TakeInput(Socket));
+    TakeInput(Socket, ReceiveBuffer);
     // A box opened by a message runs a nested event loop, in which this handler may run
     // again; that run only collects the bytes, and the outer loop handles them in order.
     if (m_dispatching) {
@@ -247,7 +247,8 @@ void TFormruvo::RequestNextBlock() {
     if (*length < TamanoRecibido->text().toLongLong()) {
         const qint64 index = *length / kBlockSize;
         m_session.requestSent(index);
-        served->SendMessage(BlockRequest(index));
+        char request[kMaxBlockRequest];
+        served->SendMessage(BlockRequestInto(request, index));
     } else {
         served->SendMessage(FinishedNotice());
         ServidorTag = 2;

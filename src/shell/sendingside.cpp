@@ -10,6 +10,7 @@
 #include "net/clientendpoint.h"
 #include "net/serverendpoint.h"
 #include "shell/formruvo.h"
+#include "shell/progressstrip.h"
 #include "shell/topendialog.h"
 #include "shell/tpagecontrol.h"
 #include "shell/tstatusbar.h"
@@ -121,13 +122,12 @@ void TFormruvo::ClienteConnect(QObject* /*Sender*/, TSocketConnection* Socket) {
     BarraEstado->SetPanelText(0, QStringLiteral("Conectado."));
     const QString name = QFileInfo(OpenDialog1->FileName).fileName();
     Socket->SendMessage(OfferMessage(toWireName(name), TamanoEnviado->text().toLongLong()));
-    Progreso->SetProgress(0);
-    Avance->setValue(0);
+    m_progressStrip->Reset();  // Progreso and Avance to 0
     Transcurrido->Tag = 0;
 }
 
 void TFormruvo::ClienteRead(QObject* /*Sender*/, TSocketConnection* Socket) {
-    m_senderInput.append(TakeInput(Socket));
+    TakeInput(Socket, m_senderInput);
     // Each complete message is handled once, in order, until one of them ends the
     // connection; a message cut short by the read waits for the next one.
     while (Socket->IsConnected()) {
@@ -183,7 +183,7 @@ void TFormruvo::SendBlock(qint64 index) {
         return;
     }
     const qint64 offset = index * kBlockSize;
-    const qint64 count = file.readAt(offset, m_blockBuffer.data(), kBlockSize);
+    const qint64 count = file.readAt(offset, m_blockMessage.payload(), kBlockSize);
     file.close();
 
     if (PausarEnvio->text() != kPausa) {
@@ -200,7 +200,7 @@ void TFormruvo::SendBlock(qint64 index) {
         BarraEstado->SetPanelText(1, QStringLiteral("No se puede leer el archivo"));
         return;
     }
-    connection->SendMessage(BlockMessage(index, QByteArrayView(m_blockBuffer.data(), count)));
+    connection->SendMessage(m_blockMessage.finish(index, count));
 }
 
 void TFormruvo::PausarEnvioClick() {

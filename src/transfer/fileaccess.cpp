@@ -18,10 +18,16 @@ FileAccess::FileAccess(WaitFunction wait) : m_wait(std::move(wait)) {}
 
 LockedFile FileAccess::openWithRetries(const QString& path, LockedFile::Access access,
                                        LockedFile::Links links) const {
-    LockedFile file = LockedFile::open(path, access, links);
+    // A transfer opens the same file for every block: its encoded name is kept.
+    if (path != m_lastPath || m_lastLocalPath.isNull()) {
+        m_lastPath = path;
+        m_lastLocalPath = QFile::encodeName(path);
+    }
+    const QByteArray localPath = m_lastLocalPath;
+    LockedFile file = LockedFile::open(localPath, access, links);
     for (int attempt = 2; attempt <= kOpenAttempts && !file.isOpen(); ++attempt) {
         wait(kRetryDelayMs);
-        file = LockedFile::open(path, access, links);
+        file = LockedFile::open(localPath, access, links);
     }
     return file;
 }

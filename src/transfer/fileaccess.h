@@ -53,4 +53,7 @@ private:
     void wait(int ms) const;
 
     WaitFunction m_wait;
+    // The last path opened, and the same in the file system's encoding.
+    mutable QString m_lastPath;
+    mutable QByteArray m_lastLocalPath;
 };

@@ -8,7 +8,11 @@
 #include <unistd.h>
 #include <cerrno>
 
-LockedFile::LockedFile(LockedFile&& other) noexcept : m_fd(other.m_fd), m_error(other.m_error) {
+LockedFile::LockedFile(LockedFile&& other) noexcept
+    : m_fd(other.m_fd),
+      m_error(other.m_error),
+      m_lengthAtOpen(other.m_lengthAtOpen),
+      m_written(other.m_written) {
     other.m_fd = -1;
 }
 
@@ -17,6 +21,8 @@ LockedFile& LockedFile::operator=(LockedFile&& other) noexcept {
         close();
         m_fd = other.m_fd;
         m_error = other.m_error;
+        m_lengthAtOpen = other.m_lengthAtOpen;
+        m_written = other.m_written;
         other.m_fd = -1;
     }
     return *this;
@@ -27,6 +33,10 @@ LockedFile::~LockedFile() {
 }
 
 LockedFile LockedFile::open(const QString& path, Access access, Links links) {
+    return open(QFile::encodeName(path), access, links);
+}
+
+LockedFile LockedFile::open(const QByteArray& localPath, Access access, Links links) {
     LockedFile file;
     // O_NONBLOCK so that a FIFO under the name cannot hang the program in open(); it has
     // no effect on the regular files that are accepted.
@@ -34,7 +44,6 @@ LockedFile LockedFile::open(const QString& path, Access access, Links links) {
     if (links == Links::NoFollow) {
         flags |= O_NOFOLLOW;
     }
-    const QByteArray localPath = QFile::encodeName(path);
     int fd;
     do {
         fd = ::open(localPath.constData(), flags);
@@ -43,18 +52,21 @@ LockedFile LockedFile::open(const QString& path, Access access, Links links) {
         file.m_error = errno;
         return file;
     }
+    if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+        file.m_error = errno;
+        ::close(fd);
+        return file;
+    }
+    // Looked at under the lock, so the length taken here holds while the file is open (for
+    // copies of this program; the lock is advisory).
     struct stat status {};
     if (::fstat(fd, &status) != 0 || !S_ISREG(status.st_mode)) {
         file.m_error = S_ISDIR(status.st_mode) ? EISDIR : EINVAL;
         ::close(fd);
         return file;
     }
-    if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
-        file.m_error = errno;
-        ::close(fd);
-        return file;
-    }
     file.m_fd = fd;
+    file.m_lengthAtOpen = status.st_size;
     return file;
 }
 
@@ -84,6 +96,7 @@ qint64 LockedFile::writeAt(qint64 offset, QByteArrayView data) const {
     if (m_fd < 0 || offset < 0) {
         return -1;
     }
+    m_written = true;
     qint64 done = 0;
     while (done < data.size()) {
         const ssize_t n =
@@ -104,6 +117,9 @@ qint64 LockedFile::writeAt(qint64 offset, QByteArrayView data) const {
 }
 
 qint64 LockedFile::length() const {
+    if (m_fd >= 0 && !m_written) {
+        return m_lengthAtOpen;
+    }
     struct stat status {};
     if (m_fd < 0 || ::fstat(m_fd, &status) != 0) {
         return -1;

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QByteArray>
 #include <QByteArrayView>
 #include <QString>
 #include <QtGlobal>
@@ -23,6 +24,8 @@ public:
     // a device), for a symbolic link when `links` is NoFollow, and while another open
     // holds the lock.
     static LockedFile open(const QString& path, Access access, Links links = Links::Follow);
+    // The same for a path already in the file system's encoding (QFile::encodeName).
+    static LockedFile open(const QByteArray& localPath, Access access, Links links = Links::Follow);
 
     bool isOpen() const { return m_fd >= 0; }
     // errno of a failed open (EWOULDBLOCK while locked elsewhere), else 0.
@@ -40,4 +43,6 @@ public:
 private:
     int m_fd = -1;
     int m_error = 0;
+    qint64 m_lengthAtOpen = 0;
+    mutable bool m_written = false;  // once written, the length is asked for again
 };

@@ -1,29 +1,36 @@
 #include "transfer/protocol.h"
 
+#include <charconv>
+#include <cstring>
 #include <stdexcept>
+
+#include "transfer/blockmessagebuffer.h"
 
 QByteArray OfferMessage(const QByteArray& wireName, qint64 size) {
     return "i|" + wireName + '|' + QByteArray::number(size);
 }
 
 QByteArray BlockRequest(qint64 index) {
-    return "a|" + QByteArray::number(index);
+    char room[kMaxBlockRequest];
+    return BlockRequestInto(room, index).toByteArray();
+}
+
+QByteArrayView BlockRequestInto(char (&room)[kMaxBlockRequest], qint64 index) {
+    room[0] = 'a';
+    room[1] = '|';
+    const auto end = std::to_chars(room + 2, room + kMaxBlockRequest, index).ptr;
+    return QByteArrayView(room, end - room);
 }
 
 QByteArray BlockMessage(qint64 index, QByteArrayView data) {
-    if (index < 0) {
-        throw std::invalid_argument("BlockMessage: negative block index");
-    }
     if (data.size() > kBlockSize) {
         throw std::invalid_argument("BlockMessage: more data than one block");
     }
-    QByteArray message =
-        "d|" + QByteArray::number(index) + '|' + QByteArray::number(data.size()) + '|';
-    const qsizetype headerSize = message.size();
-    message.append(data);
-    // The filler is zeros, never leftover memory.
-    message.append(headerSize + kPayloadSize - message.size(), '\0');
-    return message;
+    BlockMessageBuffer buffer;
+    if (!data.isEmpty()) {
+        std::memcpy(buffer.payload(), data.data(), static_cast<size_t>(data.size()));
+    }
+    return buffer.finish(index, data.size()).toByteArray();
 }
 
 QByteArray PauseNotice() {

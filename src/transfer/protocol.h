@@ -18,6 +18,10 @@ inline constexpr qint64 kMaxBlockIndex = (Q_INT64_C(0x7fffffffffffffff) / kBlock
 QByteArray OfferMessage(const QByteArray& wireName, qint64 size);
 // "a|<index>": the receiver asks for one block.
 QByteArray BlockRequest(qint64 index);
+// The same written into `room` instead of a new array (for the request of every block);
+// the view covers the message.
+inline constexpr qsizetype kMaxBlockRequest = 22;  // "a|", a sign and up to 19 digits
+QByteArrayView BlockRequestInto(char (&room)[kMaxBlockRequest], qint64 index);
 // "d|<index>|<count>|" and exactly kPayloadSize payload bytes: `data` (count = its size, at
 // most kBlockSize) followed by zeros. Throws std::invalid_argument for a negative index or
 // more than kBlockSize bytes of data.

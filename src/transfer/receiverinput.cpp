@@ -20,27 +20,53 @@ void ReceiverInput::append(QByteArrayView bytes) {
     if (m_bad) {
         return;
     }
-    m_buffer.remove(0, m_position);
-    m_position = 0;
-    if (m_buffer.isEmpty() && m_fillerToSkip > 0) {
+    compact();
+    if (m_buffer.empty() && m_fillerToSkip > 0) {
         // Late filler is dropped before it is ever copied.
         const qint64 skipped = std::min<qint64>(m_fillerToSkip, bytes.size());
         m_fillerToSkip -= skipped;
         bytes = bytes.sliced(skipped);
     }
-    m_buffer.append(bytes);
+    m_buffer.insert(m_buffer.end(), bytes.begin(), bytes.end());
+}
+
+char* ReceiverInput::appendSpace(qsizetype size) {
+    compact();
+    m_spaceAt = qsizetype(m_buffer.size());
+    m_spaceSize = std::max<qsizetype>(size, 0);
+    m_buffer.resize(size_t(m_spaceAt + m_spaceSize));
+    return m_buffer.data() + m_spaceAt;
+}
+
+void ReceiverInput::commitAppend(qsizetype count) {
+    // Late filler that came with it is skipped by next(). The input of a bad peer is
+    // dropped.
+    if (m_bad) {
+        m_buffer.clear();
+        return;
+    }
+    // The room is still there unless the input was reset meanwhile (then nothing is kept).
+    if (qsizetype(m_buffer.size()) == m_spaceAt + m_spaceSize) {
+        m_buffer.resize(size_t(m_spaceAt + std::clamp<qsizetype>(count, 0, m_spaceSize)));
+    }
+}
+
+void ReceiverInput::compact() {
+    m_buffer.erase(m_buffer.begin(), m_buffer.begin() + m_position);
+    m_position = 0;
 }
 
 ReceiverInput::Message ReceiverInput::next() {
     if (m_bad) {
         return message(Kind::Bad);
     }
-    const qint64 available = m_buffer.size() - m_position;
+    const qint64 available = qsizetype(m_buffer.size()) - m_position;
     const qint64 skipped = std::min(m_fillerToSkip, available);
     m_position += skipped;
     m_fillerToSkip -= skipped;
 
-    const QByteArrayView rest = QByteArrayView(m_buffer).sliced(m_position);
+    const QByteArrayView rest =
+        QByteArrayView(m_buffer.data(), qsizetype(m_buffer.size())).sliced(m_position);
     if (rest.isEmpty()) {
         return message(Kind::NeedMore);
     }
@@ -132,7 +158,7 @@ ReceiverInput::Message ReceiverInput::parseBlock(QByteArrayView rest) {
     }
     Message block = message(Kind::Block);
     block.index = index.value;
-    block.data = rest.sliced(payloadStart, count.value).toByteArray();
+    block.data = rest.sliced(payloadStart, count.value);
     m_position += payloadStart + count.value;
     m_fillerToSkip = kPayloadSize - count.value;
     return block;

@@ -4,6 +4,8 @@
 #include <QByteArrayView>
 #include <QtGlobal>
 
+#include <vector>
+
 // Cuts what the receiver reads from its served connection into messages: "i|name|size",
 // "d|index|count|" with its payload, "p" and "r". Pure: bytes go in with append(), messages
 // come out of next(), no socket is touched.
@@ -32,10 +34,11 @@ public:
 
     struct Message {
         Kind kind = Kind::NeedMore;
-        QByteArray name;   // Offer: the name in wire form, exactly as received
-        qint64 size = 0;   // Offer: the offered size in bytes
-        qint64 index = 0;  // Block: the block index
-        QByteArray data;   // Block: the `count` file bytes
+        QByteArray name;      // Offer: the name in wire form, exactly as received
+        qint64 size = 0;      // Offer: the offered size in bytes
+        qint64 index = 0;     // Block: the block index
+        QByteArrayView data;  // Block: the `count` file bytes, inside the input's own buffer:
+                              // valid until the input is next changed or asked
     };
 
     // A block header ("d|" + index + "|" + count + "|") never needs more bytes than this.
@@ -44,6 +47,11 @@ public:
     static constexpr qsizetype kMaxNameBytes = 1024;
 
     void append(QByteArrayView bytes);
+    // The same for a read straight into the input, with no buffer in between: room for up
+    // to `size` bytes at its end, then commitAppend() with the count actually put there
+    // (0 when nothing was read).
+    char* appendSpace(qsizetype size);
+    void commitAppend(qsizetype count);
     // The next complete message. Call it until it returns NeedMore (or Bad) after each
     // append, so that the buffer never holds more than one incomplete message.
     Message next();
@@ -51,7 +59,7 @@ public:
     void reset();
 
     bool isBad() const { return m_bad; }
-    qsizetype bufferedBytes() const { return m_buffer.size() - m_position; }
+    qsizetype bufferedBytes() const { return qsizetype(m_buffer.size()) - m_position; }
     // Filler bytes of the last block that have not arrived yet.
     qint64 pendingFiller() const { return m_fillerToSkip; }
 
@@ -59,9 +67,13 @@ private:
     Message parseOffer(QByteArrayView rest);
     Message parseBlock(QByteArrayView rest);
     Message fail();
+    // Drops what next() has taken; the storage stays for the next read.
+    void compact();
 
-    QByteArray m_buffer;
-    qsizetype m_position = 0;
+    std::vector<char> m_buffer;
+    qsizetype m_position = 0;   // where next() goes on
+    qsizetype m_spaceAt = 0;    // where appendSpace() made room,
+    qsizetype m_spaceSize = 0;  // and how much
     qint64 m_fillerToSkip = 0;
     bool m_bad = false;
 };

@@ -3,6 +3,8 @@
 #include "transfer/decimalfield.h"
 #include "transfer/protocol.h"
 
+#include <algorithm>
+
 namespace {
 
 SenderInput::Message message(SenderInput::Kind kind) {
@@ -17,16 +19,41 @@ void SenderInput::append(QByteArrayView bytes) {
     if (m_bad || bytes.isEmpty()) {
         return;
     }
-    m_buffer.remove(0, m_position);
+    compact();
+    m_buffer.insert(m_buffer.end(), bytes.begin(), bytes.end());
+}
+
+char* SenderInput::appendSpace(qsizetype size) {
+    compact();
+    m_spaceAt = qsizetype(m_buffer.size());
+    m_spaceSize = std::max<qsizetype>(size, 0);
+    m_buffer.resize(size_t(m_spaceAt + m_spaceSize));
+    return m_buffer.data() + m_spaceAt;
+}
+
+void SenderInput::commitAppend(qsizetype count) {
+    // The input of a bad peer is dropped.
+    if (m_bad) {
+        m_buffer.clear();
+        return;
+    }
+    // The room is still there unless the input was reset meanwhile (then nothing is kept).
+    if (qsizetype(m_buffer.size()) == m_spaceAt + m_spaceSize) {
+        m_buffer.resize(size_t(m_spaceAt + std::clamp<qsizetype>(count, 0, m_spaceSize)));
+    }
+}
+
+void SenderInput::compact() {
+    m_buffer.erase(m_buffer.begin(), m_buffer.begin() + m_position);
     m_position = 0;
-    m_buffer.append(bytes);
 }
 
 SenderInput::Message SenderInput::next() {
     if (m_bad) {
         return message(Kind::Bad);
     }
-    const QByteArrayView rest = QByteArrayView(m_buffer).sliced(m_position);
+    const QByteArrayView rest =
+        QByteArrayView(m_buffer.data(), qsizetype(m_buffer.size())).sliced(m_position);
     if (rest.isEmpty()) {
         return message(Kind::NeedMore);
     }

@@ -4,6 +4,8 @@
 #include <QByteArrayView>
 #include <QtGlobal>
 
+#include <vector>
+
 // Cuts what the sender receives into messages: "a|<index>", "p", "o" and "f". Pure: bytes
 // go in with append(), messages come out of next(), no socket is touched.
 //
@@ -28,18 +30,27 @@ public:
     };
 
     void append(QByteArrayView bytes);
+    // The same for a read straight into the input, with no buffer in between: room for up
+    // to `size` bytes at its end, then commitAppend() with the count actually put there
+    // (0 when nothing was read).
+    char* appendSpace(qsizetype size);
+    void commitAppend(qsizetype count);
     // The next complete message. Call it until it returns NeedMore (or Bad) after each
     // append, so that the buffer never holds more than one incomplete message.
     Message next();
     void reset();
 
     bool isBad() const { return m_bad; }
-    qsizetype bufferedBytes() const { return m_buffer.size() - m_position; }
+    qsizetype bufferedBytes() const { return qsizetype(m_buffer.size()) - m_position; }
 
 private:
     Message fail();
+    // Drops what next() has taken; the storage stays for the next read.
+    void compact();
 
-    QByteArray m_buffer;
-    qsizetype m_position = 0;
+    std::vector<char> m_buffer;
+    qsizetype m_position = 0;   // where next() goes on
+    qsizetype m_spaceAt = 0;    // where appendSpace() made room,
+    qsizetype m_spaceSize = 0;  // and how much
     bool m_bad = false;
 };

@@ -221,6 +221,7 @@ int main(int argc, char** argv) {
             if (parser.isSet(accept)) {
                 transferClock.start();
                 window.Recibir->click();
+                transferStarted = true;  // even if it is over before the next look
             }
         });
     });
@@ -230,6 +231,7 @@ int main(int argc, char** argv) {
         window.DireccionEnviada->setText(parser.value(address));
         transferClock.start();
         window.Enviar->click();
+        transferStarted = true;  // even if it is over before the next look
     };
     if (parser.isSet(sendFile)) {
         QTimer::singleShot(0, &window, startSending);

@@ -131,6 +131,14 @@ TEST_F(FileAccessTest, WritesAtTheOffsetWithoutTruncatingOrCreating) {
     EXPECT_EQ(files.writeBlock(file, 5, "x"), FileAccess::WriteResult::Written);
     EXPECT_EQ(files.fileLength(file), 5 * 2048 + 1);
 
+    // The length of a file written through the same open is the new one.
+    LockedFile open = LockedFile::open(file, LockedFile::Access::Write);
+    ASSERT_TRUE(open.isOpen());
+    EXPECT_EQ(open.length(), 5 * 2048 + 1);
+    EXPECT_EQ(open.writeAt(6 * 2048, "yz"), 2);
+    EXPECT_EQ(open.length(), 6 * 2048 + 2);
+    open.close();
+
     EXPECT_EQ(files.writeBlock(path("absent"), 0, "x"), FileAccess::WriteResult::OpenFailed);
     EXPECT_FALSE(QFile::exists(path("absent")));
     EXPECT_EQ(files.writeBlock(file, 0, QByteArray(2049, 'x')),

@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -13,7 +14,8 @@ std::string describe(const ReceiverInput::Message& message) {
         case ReceiverInput::Kind::Offer:
             return "i:" + message.name.toStdString() + ":" + std::to_string(message.size);
         case ReceiverInput::Kind::Block:
-            return "d:" + std::to_string(message.index) + ":" + message.data.toStdString();
+            return "d:" + std::to_string(message.index) + ":" +
+                   message.data.toByteArray().toStdString();
         case ReceiverInput::Kind::Pause:
             return "p";
         case ReceiverInput::Kind::Resume:
@@ -27,11 +29,20 @@ std::string describe(const ReceiverInput::Message& message) {
 }
 
 // Feeds the reads one by one, taking every complete message after each, as the served
-// connection's read handler does; stops at the first bad one.
+// connection's read handler does; stops at the first bad one. Every second read goes
+// straight into the input, as from a socket, into more room than it fills.
 std::vector<std::string> feed(ReceiverInput& input, const std::vector<QByteArray>& reads) {
     std::vector<std::string> messages;
+    bool straight = false;
     for (const QByteArray& read : reads) {
-        input.append(read);
+        if (straight) {
+            char* room = input.appendSpace(read.size() + 16);
+            std::copy(read.begin(), read.end(), room);
+            input.commitAppend(read.size());
+        } else {
+            input.append(read);
+        }
+        straight = !straight;
         for (;;) {
             const ReceiverInput::Message message = input.next();
             if (message.kind == ReceiverInput::Kind::NeedMore) {
@@ -211,4 +222,21 @@ TEST(ReceiverInput, ResetStartsAfresh) {
     // A new served connection does not inherit the old one's filler.
     input.reset();
     EXPECT_EQ(feed(input, {"p"}), std::vector<std::string>{"p"});
+}
+
+TEST(ReceiverInput, ARoomMadeBeforeAResetKeepsNothing) {
+    ReceiverInput input;
+    char* room = input.appendSpace(5);
+    std::copy_n("p", 1, room);
+    input.reset();  // a new served connection while the read was under way
+    input.commitAppend(1);
+    EXPECT_EQ(input.bufferedBytes(), 0);
+    EXPECT_EQ(input.next().kind, ReceiverInput::Kind::NeedMore);
+
+    input.append("x");
+    EXPECT_EQ(input.next().kind, ReceiverInput::Kind::Bad);
+    room = input.appendSpace(1);
+    room[0] = 'r';
+    input.commitAppend(1);  // a bad peer's later bytes are dropped
+    EXPECT_EQ(input.bufferedBytes(), 0);
 }

@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -27,11 +28,20 @@ std::string describe(const SenderInput::Message& message) {
 }
 
 // Feeds the reads one by one, taking every complete message after each, as a read
-// handler does; stops at the first bad one.
+// handler does; stops at the first bad one. Every second read goes straight into the
+// input, as from a socket, into more room than it fills.
 std::vector<std::string> feed(SenderInput& input, const std::vector<QByteArray>& reads) {
     std::vector<std::string> messages;
+    bool straight = false;
     for (const QByteArray& read : reads) {
-        input.append(read);
+        if (straight) {
+            char* room = input.appendSpace(read.size() + 16);
+            std::copy(read.begin(), read.end(), room);
+            input.commitAppend(read.size());
+        } else {
+            input.append(read);
+        }
+        straight = !straight;
         for (;;) {
             const SenderInput::Message message = input.next();
             if (message.kind == SenderInput::Kind::NeedMore) {
