@@ -186,15 +186,15 @@ goal "longest gap of a Ruvo window (ms) < 20" "$max_gap" "x < 20"
 
 if [ "$big_mib" -gt 0 ]; then
   echo
-  echo "Peak memory of a Ruvo pair (loopback, two CPUs) for a 1 MiB and a $big_mib MiB file (sparse):"
+  echo "Peak memory of a Ruvo pair (loopback, one CPU) for a 1 MiB and a $big_mib MiB file (sparse):"
   header
   small=$work/small.bin big=$work/big.bin
   head -c 1048576 /dev/urandom >"$small"
   truncate -s $((big_mib * 1048576)) "$big"
-  run_case ruvo "$small" 0 "$last_cpu" "" "" 127.0.0.1
+  run_case ruvo "$small" 0 0 "" "" 127.0.0.1
   row "1 MiB" ruvo 1048576
   small_r=$peak_r small_s=$peak_s
-  run_case ruvo "$big" 0 "$last_cpu" "" "" 127.0.0.1
+  run_case ruvo "$big" 0 0 "" "" 127.0.0.1
   row "$big_mib MiB" ruvo $((big_mib * 1048576))
   rm -f "$big"
   # 2 MB = 2 * 10^6 bytes, in KiB.
