@@ -13,6 +13,10 @@
 #include <QPushButton>
 #include <QStandardPaths>
 #include <QStyle>
+
+#include <linux/sockios.h>
+#include <sys/ioctl.h>
+#include <algorithm>
 #include <exception>
 
 #include "net/clientendpoint.h"
@@ -42,6 +46,10 @@ constexpr int kClientWidth = 252;
 constexpr int kClientHeight = 134;
 const QPoint kDesignedPosition(182, 224);
 const QRect kFrameGeometry(1, -5, 239, 84);  // each page's frame, inside its page
+// A block message is 2064 bytes at most; a slice holds several, a flood is cut into many.
+constexpr int kInputSlice = 16 * 1024;
+// Far beyond the one message (at most 2064 bytes) a well-behaved peer leaves unread.
+constexpr qint64 kMaxUnreadBytes = 256 * 1024;
 
 // The window's font: a sans-serif face whose 11-pixel size (8 points at 96 dots per inch)
 // has a 13-pixel line and is narrow enough for the labels and status texts of the layout.
@@ -382,6 +390,36 @@ void TFormruvo::closeEvent(QCloseEvent* event) {
     if (event->isAccepted()) {
         Placement1->OwnerClosed();
     }
+}
+
+namespace {
+
+template <typename Input>
+void readSlice(TSocketConnection* socket, Input& input) {
+    const int count = std::clamp(socket->PendingByteCount(), 0, kInputSlice);
+    // Also with nothing pending: the receive call re-arms the read notification.
+    const int n = socket->ReceiveBytes(input.appendSpace(count), count);
+    input.commitAppend(std::max(n, 0));
+}
+
+}  // namespace
+
+void TFormruvo::TakeInput(TSocketConnection* Socket, SenderInput& input) {
+    readSlice(Socket, input);
+}
+
+void TFormruvo::TakeInput(TSocketConnection* Socket, ReceiverInput& input) {
+    readSlice(Socket, input);
+}
+
+bool TFormruvo::LeavesAnswersUnread(TSocketConnection* Socket) {
+    // What the kernel holds counts too (not yet sent, or sent and not acknowledged): on
+    // loopback it takes megabytes before anything stays in our own queue.
+    int inKernel = 0;
+    if (Socket->SocketHandle() == -1 || ::ioctl(Socket->SocketHandle(), SIOCOUTQ, &inKernel) != 0) {
+        inKernel = 0;
+    }
+    return Socket->OutboxByteCount() + inKernel > kMaxUnreadBytes;
 }
 
 bool TFormruvo::eventFilter(QObject* watched, QEvent* event) {

@@ -189,6 +189,15 @@ private:
     void TakeBlock(const ReceiverInput::Message& message, TSocketConnection* Socket);
     int ActiveConnectionCount() const;
     void Dismiss(TSocketConnection* connection, const QByteArray& notice);
+    // Reads the input of a peer straight into its framing, at most kInputSlice bytes per read
+    // event: a flood is handled in slices (the rest is reported again at once), so the
+    // window handles its other events in between.
+    static void TakeInput(TSocketConnection* Socket, SenderInput& input);
+    static void TakeInput(TSocketConnection* Socket, ReceiverInput& input);
+    // Whether a peer leaves more than kMaxUnreadBytes of our answers unread (queued by us or
+    // by the kernel). The protocol has one message in flight, so a peer that asks for more
+    // meanwhile is no peer of it: its requests would pile up answers without bound.
+    static bool LeavesAnswersUnread(TSocketConnection* Socket);
     QString TargetPath() const;
     bool OfferStillOpen(const QPointer<TSocketConnection>& served, quint64 offer) const;
 

@@ -98,9 +98,7 @@ void TFormruvo::ServidorClientRead(QObject* /*Sender*/, TSocketConnection* Socke
     if (Socket != ServedConnection()) {
         return;  // the bytes of any other peer stay unread
     }
-    // All bytes pending, read straight into the input buffer.
-    const int pending = Socket->PendingByteCount();
-    ReceiveBuffer.commitAppend(Socket->ReceiveBytes(ReceiveBuffer.appendSpace(pending), pending));
+    TakeInput(Socket, ReceiveBuffer);
     // A box opened by a message runs a nested event loop, in which this handler may run
     // again; that run only collects the bytes, and the outer loop handles them in order.
     if (m_dispatching) {
@@ -111,6 +109,10 @@ void TFormruvo::ServidorClientRead(QObject* /*Sender*/, TSocketConnection* Socke
     while (guard && Socket == ServedConnection()) {
         const ReceiverInput::Message message = ReceiveBuffer.next();
         if (message.kind == ReceiverInput::Kind::NeedMore) {
+            break;
+        }
+        if (LeavesAnswersUnread(Socket)) {
+            Socket->CloseConnection();
             break;
         }
         ReceiverDispatch(message, Socket);

@@ -127,14 +127,16 @@ void TFormruvo::ClienteConnect(QObject* /*Sender*/, TSocketConnection* Socket) {
 }
 
 void TFormruvo::ClienteRead(QObject* /*Sender*/, TSocketConnection* Socket) {
-    // All bytes pending, read straight into the input buffer.
-    const int pending = Socket->PendingByteCount();
-    m_senderInput.commitAppend(Socket->ReceiveBytes(m_senderInput.appendSpace(pending), pending));
+    TakeInput(Socket, m_senderInput);
     // Each complete message is handled once, in order, until one of them ends the
     // connection; a message cut short by the read waits for the next one.
     while (Socket->IsConnected()) {
         const SenderInput::Message message = m_senderInput.next();
         if (message.kind == SenderInput::Kind::NeedMore) {
+            break;
+        }
+        if (LeavesAnswersUnread(Socket)) {
+            Socket->CloseConnection();
             break;
         }
         SenderDispatch(message, Socket);

@@ -36,6 +36,11 @@ ReceiverSession::BlockVerdict ReceiverSession::takeBlock(qint64 index, qint64 co
 }
 
 bool ReceiverSession::takePause() {
+    // A sender pauses only in answer to a request: any other pause is no message of the
+    // protocol (and a stream of them would keep the window busy for nothing).
+    if (!m_accepted || !m_outstanding) {
+        return false;
+    }
     m_outstanding.reset();
-    return m_accepted;
+    return true;
 }

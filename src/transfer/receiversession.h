@@ -40,7 +40,8 @@ public:
     // sender's file shrank, and asking again would never end).
     BlockVerdict takeBlock(qint64 index, qint64 count);
 
-    // The sender paused in answer to our request. False before the user accepted.
+    // The sender paused in answer to our request. False before the user accepted and when no
+    // request is outstanding.
     bool takePause();
     // The sender resumed. False before the user accepted.
     bool takeResume() const { return m_accepted; }

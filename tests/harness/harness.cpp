@@ -10,30 +10,90 @@
 // <text>", "panel1 <text>", "offer <name> <size>"; when it exits after a transfer, the
 // transfer's time ("transfer-ms <n>", from the click to the end), the longest gap between
 // ticks of a timer of --tick-ms (how long the window was unable to handle events), and
-// "done".
+// "done". Every box the window shows is printed as "box <kind> <text>" (kind: question,
+// message, error, open-file, folder), and a question nobody had an answer for as
+// "unexpected <what>".
+//
+// Lines on its standard input act as the user further on:
+//   answer yes|no     queue the answer to the next question
+//   click NAME        click a button: Recibir, PausarRecepcion, CancelarRecepcion,
+//                     PausarEnvio, Enviar
+//   send FILE         choose FILE on the "Enviar" page and click "Enviar"
+//   status            print "status" and tab-separated key=value pairs of the window's state
+//   quit              close the window (as SIGTERM does)
 #include <QCheckBox>
 #include <QCommandLineParser>
 #include <QElapsedTimer>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QSocketNotifier>
 #include <QTimer>
 
+#include <fcntl.h>
+#include <unistd.h>
 #include <cstdio>
+#include <map>
+#include <memory>
 
 #include "net/listener.h"
 #include "net/serverendpoint.h"
 #include "shell/formruvo.h"
 #include "shell/ruvoapplication.h"
 #include "shell/scripteduserdialogs.h"
+#include "shell/signalcloser.h"
 #include "shell/tstatusbar.h"
 #include "transfer/silenttonedevice.h"
 #include "widgets/folderedit.h"
+
+#include "enablewatcher.h"
 
 namespace {
 
 void say(const QString& line) {
     std::printf("%s\n", qUtf8Printable(line));
     std::fflush(stdout);
+}
+
+QString boxKind(ScriptedUserDialogs::Kind kind) {
+    switch (kind) {
+        case ScriptedUserDialogs::Kind::YesNo:
+            return QStringLiteral("question");
+        case ScriptedUserDialogs::Kind::Message:
+            return QStringLiteral("message");
+        case ScriptedUserDialogs::Kind::Error:
+            return QStringLiteral("error");
+        case ScriptedUserDialogs::Kind::OpenFile:
+            return QStringLiteral("open-file");
+        case ScriptedUserDialogs::Kind::Folder:
+            return QStringLiteral("folder");
+    }
+    return QString();
+}
+
+QString flag(bool on) {
+    return on ? QStringLiteral("1") : QStringLiteral("0");
+}
+
+// One line of the window's state for the "status" command.
+QString statusLine(TFormruvo& window) {
+    QStringList fields{QStringLiteral("status")};
+    const auto field = [&fields](const char* key, const QString& value) {
+        fields.append(QLatin1String(key) + QLatin1Char('=') + value);
+    };
+    const TListener* listener = window.Servidor->Listener();
+    field("panel0", window.BarraEstado->PanelText(0));
+    field("panel1", window.BarraEstado->PanelText(1));
+    field("listening", flag(window.Servidor->Active()));
+    field("connections", QString::number(listener ? listener->ConnectionCount() : 0));
+    field("served", flag(window.ServedConnection() != nullptr));
+    field("offer", flag(window.Recibir->isEnabled()));
+    field("receiving", flag(window.CancelarRecepcion->isEnabled()));
+    field("pausarRecepcion", window.PausarRecepcion->text());
+    field("pausarRecepcionEnabled", flag(window.PausarRecepcion->isEnabled()));
+    field("enviar", window.Enviar->text());
+    field("pausarEnvio", window.PausarEnvio->text());
+    field("pausarEnvioEnabled", flag(window.PausarEnvio->isEnabled()));
+    return fields.join(QLatin1Char('\t'));
 }
 
 }  // namespace
@@ -75,6 +135,10 @@ int main(int argc, char** argv) {
     parser.process(app);
 
     ScriptedUserDialogs dialogs(0);
+    app.setErrorDialogs(&dialogs);
+    dialogs.onAsk = [](const ScriptedUserDialogs::Asked& asked) {
+        say(QStringLiteral("box %1 %2").arg(boxKind(asked.kind), asked.text));
+    };
     for (const QString& answer : parser.value(answers).split(u',', Qt::SkipEmptyParts)) {
         dialogs.queueYesNo(answer.compare(QStringLiteral("yes"), Qt::CaseInsensitive) == 0);
     }
@@ -93,6 +157,7 @@ int main(int argc, char** argv) {
         window.GuardarEn->setText(parser.value(folder));
     }
     window.Notificar->setChecked(parser.isSet(notify));
+    SignalCloser closer([&window] { window.close(); });
     window.show();
     if (window.Servidor->Active()) {
         say(QStringLiteral("listening %1").arg(window.Servidor->Listener()->LocalPort()));
@@ -115,7 +180,7 @@ int main(int argc, char** argv) {
 
     // Watch what the user would see, and act on it as the options say.
     QString panels[2];
-    bool offerSeen = false;
+    qsizetype failuresSaid = 0;
     bool transferStarted = false;
     QTimer watch;
     QObject::connect(&watch, &QTimer::timeout, [&] {
@@ -126,17 +191,9 @@ int main(int argc, char** argv) {
                 say(QStringLiteral("panel%1 %2").arg(i).arg(text));
             }
         }
-        const bool offered = window.Recibir->isEnabled();
-        if (offered && !offerSeen) {
-            say(QStringLiteral("offer %1 %2")
-                    .arg(window.FicheroRecibido->text(), window.TamanoRecibido->text()));
-            if (parser.isSet(accept)) {
-                transferClock.start();
-                window.Recibir->click();
-                transferStarted = true;  // even if it is over before the next look
-            }
+        for (; failuresSaid < dialogs.failures().size(); ++failuresSaid) {
+            say(dialogs.failures().at(failuresSaid));
         }
-        offerSeen = offered;
         const bool busy = window.Enviar->text() != QStringLiteral("Enviar") ||
                           window.CancelarRecepcion->isEnabled();
         transferStarted = transferStarted || busy;
@@ -152,13 +209,81 @@ int main(int argc, char** argv) {
     });
     watch.start(20);
 
-    if (parser.isSet(sendFile)) {
+    // Every offer, as "Recibir" becomes enabled for it; the user looks (and clicks) once the
+    // handler that showed it has returned.
+    EnableWatcher offers(window.Recibir, [&] {
         QTimer::singleShot(0, &window, [&] {
-            window.Examinar->click();
-            window.DireccionEnviada->setText(parser.value(address));
-            transferClock.start();
-            window.Enviar->click();
-            transferStarted = true;  // even if it is over before the next look
+            if (!window.Recibir->isEnabled()) {
+                return;
+            }
+            say(QStringLiteral("offer %1 %2")
+                    .arg(window.FicheroRecibido->text(), window.TamanoRecibido->text()));
+            if (parser.isSet(accept)) {
+                transferClock.start();
+                window.Recibir->click();
+                transferStarted = true;  // even if it is over before the next look
+            }
+        });
+    });
+
+    const auto startSending = [&] {
+        window.Examinar->click();
+        window.DireccionEnviada->setText(parser.value(address));
+        transferClock.start();
+        window.Enviar->click();
+        transferStarted = true;  // even if it is over before the next look
+    };
+    if (parser.isSet(sendFile)) {
+        QTimer::singleShot(0, &window, startSending);
+    }
+
+    // Commands on standard input, one per line.
+    const std::map<QString, QPushButton*> buttons{
+        {QStringLiteral("Recibir"), window.Recibir},
+        {QStringLiteral("PausarRecepcion"), window.PausarRecepcion},
+        {QStringLiteral("CancelarRecepcion"), window.CancelarRecepcion},
+        {QStringLiteral("PausarEnvio"), window.PausarEnvio},
+        {QStringLiteral("Enviar"), window.Enviar},
+    };
+    const auto runCommand = [&](const QString& line) {
+        const QString verb = line.section(u' ', 0, 0);
+        const QString rest = line.section(u' ', 1);
+        if (verb == QStringLiteral("answer")) {
+            dialogs.queueYesNo(rest == QStringLiteral("yes"));
+        } else if (verb == QStringLiteral("click") && buttons.count(rest) != 0) {
+            buttons.at(rest)->click();
+        } else if (verb == QStringLiteral("send")) {
+            dialogs.queueOpenFile(rest);
+            startSending();
+        } else if (verb == QStringLiteral("status")) {
+            say(statusLine(window));
+        } else if (verb == QStringLiteral("quit")) {
+            window.close();
+        } else {
+            say(QStringLiteral("unknown-command %1").arg(line));
+        }
+    };
+    QByteArray input;
+    std::unique_ptr<QSocketNotifier> stdinNotifier;
+    if (::fcntl(STDIN_FILENO, F_GETFD) != -1) {
+        stdinNotifier = std::make_unique<QSocketNotifier>(STDIN_FILENO, QSocketNotifier::Read);
+        QObject::connect(stdinNotifier.get(), &QSocketNotifier::activated, [&] {
+            char buffer[4096];
+            const ssize_t n = ::read(STDIN_FILENO, buffer, sizeof buffer);
+            if (n <= 0) {
+                // End of input (or an error): nothing more will come, and a notifier left
+                // on would fire for ever.
+                stdinNotifier->setEnabled(false);
+                return;
+            }
+            input.append(buffer, n);
+            for (qsizetype end = input.indexOf('\n'); end >= 0; end = input.indexOf('\n')) {
+                const QString line = QString::fromUtf8(input.left(end)).trimmed();
+                input.remove(0, end + 1);
+                if (!line.isEmpty()) {
+                    runCommand(line);
+                }
+            }
         });
     }
     return app.exec();

@@ -72,6 +72,7 @@ TEST(ReceiverSessionTest, OneRequestOutstandingAtATime) {
     EXPECT_FALSE(session.takeBlock(0, 2048).allowed);  // the same block again is not wanted
     session = askedFor(10000, 3);
     EXPECT_TRUE(session.takePause());  // the sender paused instead of answering
+    EXPECT_FALSE(session.takePause());  // a second pause answers nothing
     EXPECT_TRUE(session.mayRequest());
     EXPECT_TRUE(session.takeResume());
 }
