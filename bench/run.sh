@@ -11,12 +11,16 @@
 # which goals are met.
 #
 #   bench/run.sh [size-in-MiB (default 64)] [big-file-MiB for the memory check (default
-#                1024; 0 skips it)]
+#                1024; 0 skips it)] [runs of each pair (default 1)]
+#
+# On a machine shared with other work, each pair can be run several times: the fastest run
+# counts (other work only ever slows a run down), and the longest event gap of all runs.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
 size_mib=${1:-64}
 big_mib=${2:-1024}
+runs=${3:-1}
 build=build-bench
 export QT_QPA_PLATFORM=offscreen
 
@@ -110,6 +114,20 @@ run_case() {
   rm -rf "$out"
 }
 
+# run_case, <runs> times: leaves the figures of the fastest run; the longest gap of a Ruvo
+# window in any run goes into max_gap.
+run_best() {
+  local best=() run
+  for ((run = 0; run < runs; run++)); do
+    run_case "$@"
+    [ "$1" = ruvo ] && max_gap=$(printf "%s\n" "$max_gap" "$gap_r" "$gap_s" | sort -n | tail -1)
+    if [ ${#best[@]} -eq 0 ] || [ "$ms" -lt "${best[0]}" ]; then
+      best=("$ms" "$cpu_recv" "$cpu_send" "$peak_r" "$peak_s" "$gap_r" "$gap_s")
+    fi
+  done
+  read -r ms cpu_recv cpu_send peak_r peak_s gap_r gap_s <<<"${best[*]}"
+}
+
 row() {  # <label> <kind> <bytes>
   local bytes=$3
   local blocks=$(((bytes + 2047) / 2048))
@@ -132,11 +150,10 @@ run_link() {
   declare -A rate cpu_mib
   local kind
   for kind in ruvo ref raw one split; do
-    run_case "$kind" "$file" "$cpu_r" "$cpu_s" "$ns_r" "$ns_s" "$addr"
+    run_best "$kind" "$file" "$cpu_r" "$cpu_s" "$ns_r" "$ns_s" "$addr"
     row "$label" "$kind" "$bytes"
     rate[$kind]=$(awk -v b="$bytes" -v ms="$ms" 'BEGIN {print b / ms}')
     cpu_mib[$kind]=$(awk -v c="$cpu_recv" -v d="$cpu_send" -v b="$bytes" 'BEGIN {print (c + d) / (b / 1048576)}')
-    [ "$kind" = ruvo ] && max_gap=$(printf "%s\n" "$max_gap" "$gap_r" "$gap_s" | sort -n | tail -1)
   done
   local to_ref split_ratio cpu_ratio
   to_ref=$(awk -v a="${rate[ruvo]}" -v r="${rate[ref]}" 'BEGIN {printf "%.2f", a / r}')
@@ -159,7 +176,7 @@ echo "sending process (start-up included); cpu/MiB: both together per MiB; peak:
 echo "size in KiB; gap: longest pause of a window's 10 ms timer, in ms."
 echo "Pairs: ruvo = Ruvo to Ruvo; ref = reference pair; raw = raw TCP copy; one, split = reference"
 echo "sender to a Ruvo receiver, each block in one send, or in two sends with Nagle on."
-echo "Load before the run: $(cut -d' ' -f1-3 /proc/loadavg)"
+echo "Each pair run $runs time(s), the fastest shown. Load before the run: $(cut -d' ' -f1-3 /proc/loadavg)"
 header
 max_gap=0
 last_cpu=$(($(nproc) - 1))
