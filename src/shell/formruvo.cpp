@@ -50,6 +50,7 @@ const QRect kFrameGeometry(1, -5, 239, 84);  // each page's frame, inside its pa
 constexpr int kInputSlice = 16 * 1024;
 // Far beyond the one message (at most 2064 bytes) a well-behaved peer leaves unread.
 constexpr qint64 kMaxUnreadBytes = 256 * 1024;
+constexpr int kKernelQueueCheckInterval = 16;
 
 // The window's font: a sans-serif face whose 11-pixel size (8 points at 96 dots per inch)
 // has a 13-pixel line and is narrow enough for the labels and status texts of the layout.
@@ -413,6 +414,13 @@ void TFormruvo::TakeInput(TSocketConnection* Socket, ReceiverInput& input) {
 }
 
 bool TFormruvo::LeavesAnswersUnread(TSocketConnection* Socket) {
+    if (Socket->OutboxByteCount() > kMaxUnreadBytes) {
+        return true;
+    }
+    if (++m_messagesSinceKernelQueueCheck < kKernelQueueCheckInterval) {
+        return false;
+    }
+    m_messagesSinceKernelQueueCheck = 0;
     // What the kernel holds counts too (not yet sent, or sent and not acknowledged): on
     // loopback it takes megabytes before anything stays in our own queue.
     int inKernel = 0;

@@ -4,6 +4,7 @@
 #include <QPointer>
 #include <QWidget>
 #include <memory>
+#include <optional>
 
 #include "net/socketconnection.h"
 #include "shell/formoptions.h"
@@ -168,7 +169,9 @@ public:
     void SenderDispatch(const SenderInput::Message& message, TSocketConnection* Socket);
     void SendBlock(qint64 index);
     void ReceiverDispatch(const ReceiverInput::Message& message, TSocketConnection* Socket);
-    void RequestNextBlock();
+    // Asks for the block at the file's end, or tells the peer the file is complete. The
+    // length is measured with an open of the file unless the caller knows it already.
+    void RequestNextBlock(std::optional<qint64> knownLength = std::nullopt);
     void ShowTransferProgress(qint64 index, qint64 total);
     void StepActivityBar();
     // The connection the receiving side serves: the oldest one open that was not told to
@@ -196,8 +199,10 @@ private:
     static void TakeInput(TSocketConnection* Socket, ReceiverInput& input);
     // Whether a peer leaves more than kMaxUnreadBytes of our answers unread (queued by us or
     // by the kernel). The protocol has one message in flight, so a peer that asks for more
-    // meanwhile is no peer of it: its requests would pile up answers without bound.
-    static bool LeavesAnswersUnread(TSocketConnection* Socket);
+    // meanwhile is no peer of it: its requests would pile up answers without bound. Our own
+    // queue is looked at for every message, the kernel's (a system call) every
+    // kKernelQueueCheckInterval messages, which still stops a flood within a few blocks.
+    bool LeavesAnswersUnread(TSocketConnection* Socket);
     QString TargetPath() const;
     bool OfferStillOpen(const QPointer<TSocketConnection>& served, quint64 offer) const;
 
@@ -215,6 +220,7 @@ private:
     QPointer<TSocketConnection> m_served;
     quint64 m_offerSerial = 0;  // counts offers, so an answer can tell it still fits
     bool m_dispatching = false;
+    int m_messagesSinceKernelQueueCheck = 0;
 };
 
 // The program's one main window (the latest made, while it exists).

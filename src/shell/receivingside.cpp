@@ -198,9 +198,10 @@ void TFormruvo::TakeBlock(const ReceiverInput::Message& message, TSocketConnecti
     PausarRecepcion->setEnabled(true);
     Transcurrido->SwitchOn();
 
+    qint64 lengthAfter = -1;
     const FileAccess::WriteResult written = m_files.writeBlock(
         TargetPath(), message.index, QByteArrayView(message.data).first(verdict.writeCount),
-        LockedFile::Links::NoFollow);
+        LockedFile::Links::NoFollow, &lengthAfter);
     if (written == FileAccess::WriteResult::OpenFailed) {
         Socket->CloseConnection();
         BarraEstado->SetPanelText(1, kCannotOpen);
@@ -218,10 +219,12 @@ void TFormruvo::TakeBlock(const ReceiverInput::Message& message, TSocketConnecti
             return;  // the peer went while the box was open; the page is listening again
         }
         Pausado->SwitchOn();
+        lengthAfter = -1;  // the box ran a nested event loop: measure again
     }
     ShowTransferProgress(message.index, TamanoRecibido->text().toLongLong());
     if (PausarRecepcion->text() == kPausa) {
-        RequestNextBlock();
+        // The write's own open told the length: the next request needs no open of its own.
+        RequestNextBlock(lengthAfter >= 0 ? std::optional<qint64>(lengthAfter) : std::nullopt);
     } else {
         Socket->SendMessage(PauseNotice());
         Panel1->hide();
@@ -230,7 +233,7 @@ void TFormruvo::TakeBlock(const ReceiverInput::Message& message, TSocketConnecti
     }
 }
 
-void TFormruvo::RequestNextBlock() {
+void TFormruvo::RequestNextBlock(std::optional<qint64> knownLength) {
     TSocketConnection* served = ServedConnection();
     // One request outstanding at most: the block that answers it brings the next request,
     // so a resume while a request is unanswered sends nothing and no block travels twice.
@@ -238,7 +241,7 @@ void TFormruvo::RequestNextBlock() {
         return;
     }
     const std::optional<qint64> length =
-        m_files.fileLength(TargetPath(), LockedFile::Links::NoFollow);
+        knownLength ? knownLength : m_files.fileLength(TargetPath(), LockedFile::Links::NoFollow);
     if (!length) {
         served->CloseConnection();
         BarraEstado->SetPanelText(1, kCannotOpen);

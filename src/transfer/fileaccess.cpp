@@ -62,7 +62,11 @@ std::optional<qint64> FileAccess::fileLength(const QString& path, LockedFile::Li
 }
 
 FileAccess::WriteResult FileAccess::writeBlock(const QString& path, qint64 index,
-                                               QByteArrayView data, LockedFile::Links links) const {
+                                               QByteArrayView data, LockedFile::Links links,
+                                               qint64* lengthAfter) const {
+    if (lengthAfter != nullptr) {
+        *lengthAfter = -1;
+    }
     if (index < 0 || index > kMaxBlockIndex || data.size() > kBlockSize) {
         return WriteResult::WriteFailed;
     }
@@ -70,8 +74,11 @@ FileAccess::WriteResult FileAccess::writeBlock(const QString& path, qint64 index
     if (!file.isOpen()) {
         return WriteResult::OpenFailed;
     }
-    return file.writeAt(index * kBlockSize, data) == data.size() ? WriteResult::Written
-                                                                 : WriteResult::WriteFailed;
+    const bool whole = file.writeAt(index * kBlockSize, data) == data.size();
+    if (lengthAfter != nullptr) {
+        *lengthAfter = file.length();
+    }
+    return whole ? WriteResult::Written : WriteResult::WriteFailed;
 }
 
 bool FileAccess::createEmpty(const QString& path) {

@@ -35,9 +35,12 @@ public:
     std::optional<qint64> fileLength(const QString& path,
                                      LockedFile::Links links = LockedFile::Links::Follow) const;
     // Writes `data` at index * kBlockSize into an existing file, never creating or
-    // truncating it.
+    // truncating it. After a write, `lengthAfter` (when given) holds the file's length as
+    // the same open sees it, or -1 when it could not be told; a caller that goes on by the
+    // length saves a second open.
     WriteResult writeBlock(const QString& path, qint64 index, QByteArrayView data,
-                           LockedFile::Links links = LockedFile::Links::Follow) const;
+                           LockedFile::Links links = LockedFile::Links::Follow,
+                           qint64* lengthAfter = nullptr) const;
 
     // Creates a new empty file. Fails (false) when anything exists under the name already,
     // so an existing file is never emptied, and a symbolic link is never followed.

@@ -6,13 +6,13 @@
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <algorithm>
 #include <cerrno>
 
 LockedFile::LockedFile(LockedFile&& other) noexcept
     : m_fd(other.m_fd),
       m_error(other.m_error),
-      m_lengthAtOpen(other.m_lengthAtOpen),
-      m_written(other.m_written) {
+      m_length(other.m_length) {
     other.m_fd = -1;
 }
 
@@ -21,8 +21,7 @@ LockedFile& LockedFile::operator=(LockedFile&& other) noexcept {
         close();
         m_fd = other.m_fd;
         m_error = other.m_error;
-        m_lengthAtOpen = other.m_lengthAtOpen;
-        m_written = other.m_written;
+        m_length = other.m_length;
         other.m_fd = -1;
     }
     return *this;
@@ -66,7 +65,7 @@ LockedFile LockedFile::open(const QByteArray& localPath, Access access, Links li
         return file;
     }
     file.m_fd = fd;
-    file.m_lengthAtOpen = status.st_size;
+    file.m_length = status.st_size;
     return file;
 }
 
@@ -96,7 +95,8 @@ qint64 LockedFile::writeAt(qint64 offset, QByteArrayView data) const {
     if (m_fd < 0 || offset < 0) {
         return -1;
     }
-    m_written = true;
+    const qint64 lengthBefore = m_length;
+    m_length = -1;
     qint64 done = 0;
     while (done < data.size()) {
         const ssize_t n =
@@ -113,12 +113,17 @@ qint64 LockedFile::writeAt(qint64 offset, QByteArrayView data) const {
         }
         done += n;
     }
+    // A write past the end extends the file to where it stops; no other open of this
+    // program changes the file while the lock is held.
+    if (lengthBefore >= 0) {
+        m_length = done > 0 ? std::max(lengthBefore, offset + done) : lengthBefore;
+    }
     return done;
 }
 
 qint64 LockedFile::length() const {
-    if (m_fd >= 0 && !m_written) {
-        return m_lengthAtOpen;
+    if (m_fd >= 0 && m_length >= 0) {
+        return m_length;
     }
     struct stat status {};
     if (m_fd < 0 || ::fstat(m_fd, &status) != 0) {

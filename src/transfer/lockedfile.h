@@ -36,13 +36,15 @@ public:
     qint64 readAt(qint64 offset, char* buffer, qint64 maxSize) const;
     // Writes all of `data` at `offset`. Returns the count written, or -1 on failure.
     qint64 writeAt(qint64 offset, QByteArrayView data) const;
-    // The file's length, or -1 on failure.
+    // The file's length, or -1 on failure. Known without a system call while every write
+    // since the open succeeded.
     qint64 length() const;
     void close();
 
 private:
     int m_fd = -1;
     int m_error = 0;
-    qint64 m_lengthAtOpen = 0;
-    mutable bool m_written = false;  // once written, the length is asked for again
+    // The length taken at open and kept up to date by writes; -1 after a failed write,
+    // which may have written part of its bytes (the length is then asked for again).
+    mutable qint64 m_length = 0;
 };

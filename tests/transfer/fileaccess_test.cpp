@@ -137,9 +137,24 @@ TEST_F(FileAccessTest, WritesAtTheOffsetWithoutTruncatingOrCreating) {
     EXPECT_EQ(open.length(), 5 * 2048 + 1);
     EXPECT_EQ(open.writeAt(6 * 2048, "yz"), 2);
     EXPECT_EQ(open.length(), 6 * 2048 + 2);
+    EXPECT_EQ(open.writeAt(9 * 2048, ""), 0);  // writes nothing, so extends nothing
+    EXPECT_EQ(open.length(), 6 * 2048 + 2);
     open.close();
 
-    EXPECT_EQ(files.writeBlock(path("absent"), 0, "x"), FileAccess::WriteResult::OpenFailed);
+    // The length after a write, as the write's own open sees it: kept inside, moved on at
+    // the end, and the same as a fresh open measures.
+    qint64 lengthAfter = 0;
+    EXPECT_EQ(files.writeBlock(file, 1, "in", LockedFile::Links::Follow, &lengthAfter),
+              FileAccess::WriteResult::Written);
+    EXPECT_EQ(lengthAfter, 6 * 2048 + 2);
+    EXPECT_EQ(files.writeBlock(file, 7, block2, LockedFile::Links::Follow, &lengthAfter),
+              FileAccess::WriteResult::Written);
+    EXPECT_EQ(lengthAfter, 8 * 2048);
+    EXPECT_EQ(files.fileLength(file), 8 * 2048);
+
+    EXPECT_EQ(files.writeBlock(path("absent"), 0, "x", LockedFile::Links::Follow, &lengthAfter),
+              FileAccess::WriteResult::OpenFailed);
+    EXPECT_EQ(lengthAfter, -1);
     EXPECT_FALSE(QFile::exists(path("absent")));
     EXPECT_EQ(files.writeBlock(file, 0, QByteArray(2049, 'x')),
               FileAccess::WriteResult::WriteFailed);
