@@ -55,6 +55,7 @@ goal() {  # <name> <figure> <awk condition on x>
 #   kind: ruvo  Ruvo to Ruvo            ref    reference pair        raw  raw TCP copy
 #         one   reference sender, one send per block, to a Ruvo receiver
 #         split reference sender, header and payload in two sends with Nagle on, to Ruvo
+#         refsplit  the same split sender to the reference receiver
 # Sets: ms (transfer time), cpu_recv cpu_send (CPU seconds), peak_r peak_s (KiB), gap_r gap_s
 # (ms, "-" for a side that is not a window).
 run_case() {
@@ -71,7 +72,7 @@ run_case() {
       receiver_cmd=("$harness" --listen-port "$port" --config "$out/cfg-r" --folder "$out/recv"
         --accept --exit-after-transfer)
       ;;
-    ref) receiver_cmd=("$refpair" recv "$port" "$out/recv") ;;
+    ref | refsplit) receiver_cmd=("$refpair" recv "$port" "$out/recv") ;;
     raw) receiver_cmd=("$refpair" rawrecv "$port" "$out/recv/$(basename "$payload")") ;;
   esac
   case $kind in
@@ -80,7 +81,7 @@ run_case() {
         --send "$payload" --to "$addr" --exit-after-transfer)
       ;;
     ref | one) sender_cmd=("$refpair" send "$addr" "$port" "$payload") ;;
-    split) sender_cmd=("$refpair" send "$addr" "$port" "$payload" split) ;;
+    split | refsplit) sender_cmd=("$refpair" send "$addr" "$port" "$payload" split) ;;
     raw) sender_cmd=("$refpair" rawsend "$addr" "$port" "$payload") ;;
   esac
 
@@ -133,12 +134,12 @@ row() {  # <label> <kind> <bytes>
   local blocks=$(((bytes + 2047) / 2048))
   awk -v label="$1" -v kind="$2" -v b="$bytes" -v n="$blocks" -v ms="$ms" -v cr="$cpu_recv" \
     -v cs="$cpu_send" -v pr="$peak_r" -v ps="$peak_s" -v gr="$gap_r" -v gs="$gap_s" 'BEGIN {
-    printf "%-24s %-6s %8.1f %9.0f %6.2f %6.2f %7.3f %9d %9d %5s %5s\n", label, kind,
+    printf "%-24s %-8s %6.1f %9.0f %6.2f %6.2f %7.3f %9d %9d %5s %5s\n", label, kind,
       b / 1e6 / (ms / 1000), n / (ms / 1000), cr, cs, (cr + cs) / (b / 1048576), pr, ps, gr, gs }'
 }
 
 header() {
-  printf "%-24s %-6s %8s %9s %6s %6s %7s %9s %9s %5s %5s\n" link pair MB/s blocks/s cpu-r \
+  printf "%-24s %-8s %6s %9s %6s %6s %7s %9s %9s %5s %5s\n" link pair MB/s blocks/s cpu-r \
     cpu-s cpu/MiB peak-r peak-s gap-r gap-s
 }
 
@@ -149,19 +150,21 @@ run_link() {
   bytes=$(stat -c %s "$file")
   declare -A rate cpu_mib
   local kind
-  for kind in ruvo ref raw one split; do
+  for kind in ruvo ref raw one split refsplit; do
     run_best "$kind" "$file" "$cpu_r" "$cpu_s" "$ns_r" "$ns_s" "$addr"
     row "$label" "$kind" "$bytes"
     rate[$kind]=$(awk -v b="$bytes" -v ms="$ms" 'BEGIN {print b / ms}')
     cpu_mib[$kind]=$(awk -v c="$cpu_recv" -v d="$cpu_send" -v b="$bytes" 'BEGIN {print (c + d) / (b / 1048576)}')
   done
-  local to_ref split_ratio cpu_ratio
+  local to_ref split_ratio ref_split_ratio cpu_ratio
   to_ref=$(awk -v a="${rate[ruvo]}" -v r="${rate[ref]}" 'BEGIN {printf "%.2f", a / r}')
   split_ratio=$(awk -v s="${rate[split]}" -v o="${rate[one]}" 'BEGIN {printf "%.2f", s / o}')
+  ref_split_ratio=$(awk -v s="${rate[refsplit]}" -v o="${rate[ref]}" 'BEGIN {printf "%.2f", s / o}')
   # (99 when the reference used no measurable CPU: a file too small to tell)
   cpu_ratio=$(awk -v a="${cpu_mib[ruvo]}" -v r="${cpu_mib[ref]}" 'BEGIN {printf "%.2f", (r > 0 ? a / r : 99)}')
   printf "%-24s ruvo/ref %s   split/one (Ruvo receiver) %s   cpu/MiB ruvo/ref %s   ruvo/raw %.4f\n" \
     "" "$to_ref" "$split_ratio" "$cpu_ratio" "$(awk -v a="${rate[ruvo]}" -v w="${rate[raw]}" 'BEGIN {print a / w}')"
+  printf "%-24s split/one (reference receiver) %s\n" "" "$ref_split_ratio"
   if [ "$cpu_r" = "$cpu_s" ]; then
     goal "$label: ruvo/ref >= 0.75" "$to_ref" "x >= 0.75"
   else
@@ -175,7 +178,8 @@ echo "File: $size_mib MiB. MB = 10^6 bytes; cpu-r, cpu-s: CPU seconds of the rec
 echo "sending process (start-up included); cpu/MiB: both together per MiB; peak: largest resident"
 echo "size in KiB; gap: longest pause of a window's 10 ms timer, in ms."
 echo "Pairs: ruvo = Ruvo to Ruvo; ref = reference pair; raw = raw TCP copy; one, split = reference"
-echo "sender to a Ruvo receiver, each block in one send, or in two sends with Nagle on."
+echo "sender to a Ruvo receiver, each block in one send, or in two sends with Nagle on; refsplit ="
+echo "the two-send sender to the reference receiver (what the split costs without Ruvo)."
 echo "Each pair run $runs time(s), the fastest shown. Load before the run: $(cut -d' ' -f1-3 /proc/loadavg)"
 header
 max_gap=0

@@ -43,7 +43,8 @@ bool isDismissed(const TSocketConnection* connection) {
 }  // namespace
 
 TSocketConnection* TFormruvo::ServedConnection() const {
-    return m_served && !isDismissed(m_served) ? m_served.data() : nullptr;
+    // Asked several times per block: a member, not the connection's dynamic property.
+    return m_served && !m_servedDismissed ? m_served.data() : nullptr;
 }
 
 int TFormruvo::ActiveConnectionCount() const {
@@ -61,6 +62,9 @@ void TFormruvo::Dismiss(TSocketConnection* connection, const QByteArray& notice)
     // The peer gets its notice and, 500 ms later, an orderly close; the window goes on
     // meanwhile. A dismissed connection is never served and is not counted as open.
     connection->setProperty(kDismissed, true);
+    if (connection == m_served) {
+        m_servedDismissed = true;
+    }
     connection->SendMessage(notice);
     QTimer::singleShot(kDismissDelayMs, connection,
                        [connection] { connection->CloseConnection(); });
@@ -77,6 +81,7 @@ void TFormruvo::ServidorClientConnect(QObject* /*Sender*/, TSocketConnection* So
         return;
     }
     m_served = Socket;
+    m_servedDismissed = false;
     Intruso->SwitchOff();
     BarraEstado->SetPanelText(0, QStringLiteral("Conectado."));
     Intruso->SwitchOn();
