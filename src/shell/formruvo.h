@@ -219,7 +219,7 @@ private:
     ReceiverSession m_session;
     QPointer<TSocketConnection> m_served;
     bool m_servedDismissed = false;  // told to go: waits out its last moments unserved
-    quint64 m_offerSerial = 0;  // counts offers, so an answer can tell it still fits
+    quint64 m_offerSerial = 0;       // counts offers, so an answer can tell it still fits
     bool m_dispatching = false;
     int m_messagesSinceKernelQueueCheck = 0;
 };

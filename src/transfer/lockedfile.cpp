@@ -10,9 +10,7 @@
 #include <cerrno>
 
 LockedFile::LockedFile(LockedFile&& other) noexcept
-    : m_fd(other.m_fd),
-      m_error(other.m_error),
-      m_length(other.m_length) {
+    : m_fd(other.m_fd), m_error(other.m_error), m_length(other.m_length) {
     other.m_fd = -1;
 }
 
