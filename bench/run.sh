@@ -3,11 +3,11 @@
 # offscreen) and, in the same run, between the blocking reference pair of the same wire
 # format and over a raw TCP copy; then sends the file from the reference sender to a Ruvo
 # receiver twice, once with each block in one send() and once as header and payload in two
-# sends with Nagle on. Prints MB/s, blocks/s, CPU seconds and peak memory of each side, the
+# sends with Nagle on, and the two-send sender to the reference receiver. Prints MB/s, blocks/s, CPU seconds and peak memory of each side, the
 # longest gap in each window's event handling, and the ratios. Loopback always; as root
 # also across two network namespaces joined by a veth pair with MTU 1500. Each link with
 # both ends on one CPU and on two. Last, the peak memory of a Ruvo pair for a 1 MiB file
-# and for a big one (sparse, so only the received copy takes disk space, in $TMPDIR), and
+# and for a big one (the file and its received copy take twice its size in $TMPDIR), and
 # which goals are met.
 #
 #   bench/run.sh [size-in-MiB (default 64)] [big-file-MiB for the memory check (default
@@ -204,25 +204,30 @@ if [ "$(id -u)" -eq 0 ] && command -v ip >/dev/null; then
 else
   echo "(not root: the veth pair between two network namespaces is skipped)"
 fi
-goal "longest gap of a Ruvo window (ms) < 20" "$max_gap" "x < 20"
 
 if [ "$big_mib" -gt 0 ]; then
   echo
-  echo "Peak memory of a Ruvo pair (loopback, one CPU) for a 1 MiB and a $big_mib MiB file (sparse):"
+  echo "Peak memory of a Ruvo pair (loopback, one CPU) for a 1 MiB and a $big_mib MiB file:"
   header
   small=$work/small.bin big=$work/big.bin
   head -c 1048576 /dev/urandom >"$small"
-  truncate -s $((big_mib * 1048576)) "$big"
+  # Written out, not sparse: reading the holes of a sparse file stalls the reader in the
+  # kernel for 10-20 ms every 8 MiB on ext4 here (a plain C loop of pread shows it too),
+  # which is no property of the program and would show as event gaps of both windows.
+  head -c $((big_mib * 1048576)) /dev/zero >"$big"
   run_case ruvo "$small" 0 0 "" "" 127.0.0.1
   row "1 MiB" ruvo 1048576
   small_r=$peak_r small_s=$peak_s
   run_case ruvo "$big" 0 0 "" "" 127.0.0.1
   row "$big_mib MiB" ruvo $((big_mib * 1048576))
+  max_gap=$(printf "%s\n" "$max_gap" "$gap_r" "$gap_s" | sort -n | tail -1)
   rm -f "$big"
   # 2 MB = 2 * 10^6 bytes, in KiB.
   goal "peak memory, receiver: growth (KiB) <= 1953" "$((peak_r - small_r))" "x <= 1953"
   goal "peak memory, sender: growth (KiB) <= 1953" "$((peak_s - small_s))" "x <= 1953"
 fi
+
+goal "longest gap of a Ruvo window (ms) < 20" "$max_gap" "x < 20"
 
 echo
 echo "Goals:"
