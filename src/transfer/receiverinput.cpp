@@ -20,62 +20,47 @@ void ReceiverInput::append(QByteArrayView bytes) {
     if (m_bad) {
         return;
     }
-    compact();
-    if (m_buffer.empty() && m_fillerToSkip > 0) {
+    if (m_input.size() == 0 && m_fillerToSkip > 0) {
         // Late filler is dropped before it is ever copied.
         const qint64 skipped = std::min<qint64>(m_fillerToSkip, bytes.size());
         m_fillerToSkip -= skipped;
         bytes = bytes.sliced(skipped);
     }
-    m_buffer.insert(m_buffer.end(), bytes.begin(), bytes.end());
+    m_input.append(bytes);
 }
 
 char* ReceiverInput::appendSpace(qsizetype size) {
-    compact();
-    m_spaceAt = qsizetype(m_buffer.size());
-    m_spaceSize = std::max<qsizetype>(size, 0);
-    m_buffer.resize(size_t(m_spaceAt + m_spaceSize));
-    return m_buffer.data() + m_spaceAt;
+    return m_input.appendSpace(size);
 }
 
 void ReceiverInput::commitAppend(qsizetype count) {
     // Late filler that came with it is skipped by next(). The input of a bad peer is
     // dropped.
     if (m_bad) {
-        m_buffer.clear();
+        m_input.clear();
         return;
     }
-    // The room is still there unless the input was reset meanwhile (then nothing is kept).
-    if (qsizetype(m_buffer.size()) == m_spaceAt + m_spaceSize) {
-        m_buffer.resize(size_t(m_spaceAt + std::clamp<qsizetype>(count, 0, m_spaceSize)));
-    }
-}
-
-void ReceiverInput::compact() {
-    m_buffer.erase(m_buffer.begin(), m_buffer.begin() + m_position);
-    m_position = 0;
+    m_input.commitAppend(count);
 }
 
 ReceiverInput::Message ReceiverInput::next() {
     if (m_bad) {
         return message(Kind::Bad);
     }
-    const qint64 available = qsizetype(m_buffer.size()) - m_position;
-    const qint64 skipped = std::min(m_fillerToSkip, available);
-    m_position += skipped;
+    const qint64 skipped = std::min<qint64>(m_fillerToSkip, m_input.size());
+    m_input.take(skipped);
     m_fillerToSkip -= skipped;
 
-    const QByteArrayView rest =
-        QByteArrayView(m_buffer.data(), qsizetype(m_buffer.size())).sliced(m_position);
+    const QByteArrayView rest = m_input.rest();
     if (rest.isEmpty()) {
         return message(Kind::NeedMore);
     }
     switch (rest[0]) {
         case 'p':
-            ++m_position;
+            m_input.take(1);
             return message(Kind::Pause);
         case 'r':
-            ++m_position;
+            m_input.take(1);
             return message(Kind::Resume);
         case 'i':
             return parseOffer(rest);
@@ -87,8 +72,7 @@ ReceiverInput::Message ReceiverInput::next() {
 }
 
 void ReceiverInput::reset() {
-    m_buffer.clear();
-    m_position = 0;
+    m_input.clear();
     m_fillerToSkip = 0;
     m_bad = false;
 }
@@ -119,7 +103,7 @@ ReceiverInput::Message ReceiverInput::parseOffer(QByteArrayView rest) {
     Message offer = message(Kind::Offer);
     offer.name = rest.sliced(2, nameEnd - 2).toByteArray();
     offer.size = size.value;
-    m_position += size.end;
+    m_input.take(size.end);
     return offer;
 }
 
@@ -159,15 +143,14 @@ ReceiverInput::Message ReceiverInput::parseBlock(QByteArrayView rest) {
     Message block = message(Kind::Block);
     block.index = index.value;
     block.data = rest.sliced(payloadStart, count.value);
-    m_position += payloadStart + count.value;
+    m_input.take(payloadStart + count.value);
     m_fillerToSkip = kPayloadSize - count.value;
     return block;
 }
 
 ReceiverInput::Message ReceiverInput::fail() {
     m_bad = true;
-    m_buffer.clear();
-    m_position = 0;
+    m_input.clear();
     m_fillerToSkip = 0;
     return message(Kind::Bad);
 }

@@ -4,7 +4,7 @@
 #include <QByteArrayView>
 #include <QtGlobal>
 
-#include <vector>
+#include "transfer/inputbuffer.h"
 
 // Cuts what the receiver reads from its served connection into messages: "i|name|size",
 // "d|index|count|" with its payload, "p" and "r". Pure: bytes go in with append(), messages
@@ -59,7 +59,7 @@ public:
     void reset();
 
     bool isBad() const { return m_bad; }
-    qsizetype bufferedBytes() const { return qsizetype(m_buffer.size()) - m_position; }
+    qsizetype bufferedBytes() const { return m_input.size(); }
     // Filler bytes of the last block that have not arrived yet.
     qint64 pendingFiller() const { return m_fillerToSkip; }
 
@@ -67,13 +67,8 @@ private:
     Message parseOffer(QByteArrayView rest);
     Message parseBlock(QByteArrayView rest);
     Message fail();
-    // Drops what next() has taken; the storage stays for the next read.
-    void compact();
 
-    std::vector<char> m_buffer;
-    qsizetype m_position = 0;   // where next() goes on
-    qsizetype m_spaceAt = 0;    // where appendSpace() made room,
-    qsizetype m_spaceSize = 0;  // and how much
+    InputBuffer m_input;
     qint64 m_fillerToSkip = 0;
     bool m_bad = false;
 };

@@ -4,7 +4,7 @@
 #include <QByteArrayView>
 #include <QtGlobal>
 
-#include <vector>
+#include "transfer/inputbuffer.h"
 
 // Cuts what the sender receives into messages: "a|<index>", "p", "o" and "f". Pure: bytes
 // go in with append(), messages come out of next(), no socket is touched.
@@ -41,16 +41,11 @@ public:
     void reset();
 
     bool isBad() const { return m_bad; }
-    qsizetype bufferedBytes() const { return qsizetype(m_buffer.size()) - m_position; }
+    qsizetype bufferedBytes() const { return m_input.size(); }
 
 private:
     Message fail();
-    // Drops what next() has taken; the storage stays for the next read.
-    void compact();
 
-    std::vector<char> m_buffer;
-    qsizetype m_position = 0;   // where next() goes on
-    qsizetype m_spaceAt = 0;    // where appendSpace() made room,
-    qsizetype m_spaceSize = 0;  // and how much
+    InputBuffer m_input;
     bool m_bad = false;
 };
