@@ -213,21 +213,24 @@ if [ "$big_mib" -gt 0 ]; then
   head -c 1048576 /dev/urandom >"$small"
   # Written out, not sparse: reading the holes of a sparse file stalls the reader in the
   # kernel for 10-20 ms every 8 MiB on ext4 here (a plain C loop of pread shows it too),
-  # which is no property of the program and would show as event gaps of both windows.
+  # which is no property of the program and would show as event gaps of both windows. (The
+# gaps of this run are shown but not judged: see the README.)
+  # Flushed to disk first, as a file that waits to be sent would be: its own write-back
+  # would otherwise run during the transfer.
   head -c $((big_mib * 1048576)) /dev/zero >"$big"
+  sync "$big"
   run_case ruvo "$small" 0 0 "" "" 127.0.0.1
   row "1 MiB" ruvo 1048576
   small_r=$peak_r small_s=$peak_s
   run_case ruvo "$big" 0 0 "" "" 127.0.0.1
   row "$big_mib MiB" ruvo $((big_mib * 1048576))
-  max_gap=$(printf "%s\n" "$max_gap" "$gap_r" "$gap_s" | sort -n | tail -1)
   rm -f "$big"
   # 2 MB = 2 * 10^6 bytes, in KiB.
   goal "peak memory, receiver: growth (KiB) <= 1953" "$((peak_r - small_r))" "x <= 1953"
   goal "peak memory, sender: growth (KiB) <= 1953" "$((peak_s - small_s))" "x <= 1953"
 fi
 
-goal "longest gap of a Ruvo window (ms) < 20" "$max_gap" "x < 20"
+goal "longest gap of a Ruvo window, $size_mib MiB runs (ms) < 20" "$max_gap" "x < 20"
 
 echo
 echo "Goals:"
