@@ -8,6 +8,9 @@
 //                                            header and payload in two sends with Nagle on
 //   refpair rawrecv <port> <file>            accept one connection, copy it into <file>
 //   refpair rawsend <host> <port> <file>     send <file> over one connection
+//   refpair ticks <ms>                       sleep <ms> at a time until SIGTERM, then
+//                                            print the longest time between two wake-ups
+//                                            (what the machine itself allows a timer)
 #include <arpa/inet.h>
 #include <fcntl.h>
 #include <netinet/in.h>
@@ -15,6 +18,10 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <csignal>
+#include <ctime>
+
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -241,6 +248,31 @@ int rawSend(const char* host, int port, const std::string& path) {
     return 0;
 }
 
+volatile std::sig_atomic_t stopTicks = 0;
+
+long long nowNs() {
+    timespec t{};
+    ::clock_gettime(CLOCK_MONOTONIC, &t);
+    return t.tv_sec * 1000000000LL + t.tv_nsec;
+}
+
+int ticks(int ms) {
+    struct sigaction action {};
+    action.sa_handler = [](int) { stopTicks = 1; };
+    ::sigaction(SIGTERM, &action, nullptr);
+    const timespec interval{ms / 1000, (ms % 1000) * 1000000L};
+    long long last = nowNs();
+    long long longest = 0;
+    while (!stopTicks) {
+        ::clock_nanosleep(CLOCK_MONOTONIC, 0, &interval, nullptr);
+        const long long now = nowNs();
+        longest = std::max(longest, now - last);
+        last = now;
+    }
+    std::printf("max-tick-gap-ms %lld\n", longest / 1000000);
+    return 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -253,6 +285,8 @@ int main(int argc, char** argv) {
         return rawReceive(std::atoi(argv[2]), argv[3]);
     if (mode == "rawsend" && argc == 5)
         return rawSend(argv[2], std::atoi(argv[3]), argv[4]);
+    if (mode == "ticks" && argc == 3)
+        return ticks(std::max(1, std::atoi(argv[2])));
     std::fprintf(stderr, "usage: see the comment at the top of refpair.cpp\n");
     return 2;
 }
