@@ -1,6 +1,8 @@
 #include "transfer/senderinput.h"
 #include "transfer/protocol.h"
 
+#include "framingfeed.h"
+
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -27,41 +29,8 @@ std::string describe(const SenderInput::Message& message) {
     return "need-more";
 }
 
-// Feeds the reads one by one, taking every complete message after each, as a read
-// handler does; stops at the first bad one. Every second read goes straight into the
-// input, as from a socket, into more room than it fills.
 std::vector<std::string> feed(SenderInput& input, const std::vector<QByteArray>& reads) {
-    std::vector<std::string> messages;
-    bool straight = false;
-    for (const QByteArray& read : reads) {
-        if (straight) {
-            char* room = input.appendSpace(read.size() + 16);
-            std::copy(read.begin(), read.end(), room);
-            input.commitAppend(read.size());
-        } else {
-            input.append(read);
-        }
-        straight = !straight;
-        for (;;) {
-            const SenderInput::Message message = input.next();
-            if (message.kind == SenderInput::Kind::NeedMore) {
-                break;
-            }
-            messages.push_back(describe(message));
-            if (message.kind == SenderInput::Kind::Bad) {
-                return messages;
-            }
-        }
-    }
-    return messages;
-}
-
-std::vector<QByteArray> oneByteReads(const QByteArray& bytes) {
-    std::vector<QByteArray> reads;
-    for (const char c : bytes) {
-        reads.emplace_back(1, c);
-    }
-    return reads;
+    return feedReads(input, reads, describe);
 }
 
 struct Case {
