@@ -185,7 +185,7 @@ void TFormruvo::TakeOffer(const ReceiverInput::Message& message, TSocketConnecti
     DireccionRecibida->setText(Socket->PeerAddressText());
     FicheroRecibido->setText(fromWireName(message.name));
     TamanoRecibido->setText(QString::number(message.size));
-    MegasRecibidos->setText(FormatMegabytes(TamanoRecibido->text().toLongLong()));
+    MegasRecibidos->setText(FormatMegabytes(message.size));
     CancelarRecepcion->setEnabled(true);
     Recibir->setEnabled(true);
     Intruso->SwitchOff();
@@ -226,7 +226,7 @@ void TFormruvo::TakeBlock(const ReceiverInput::Message& message, TSocketConnecti
         Pausado->SwitchOn();
         lengthAfter = -1;  // the box ran a nested event loop: measure again
     }
-    ShowTransferProgress(message.index, TamanoRecibido->text().toLongLong());
+    ShowTransferProgress(message.index, m_session.offeredSize());
     if (PausarRecepcion->text() == kPausa) {
         // The write's own open told the length: the next request needs no open of its own.
         RequestNextBlock(lengthAfter >= 0 ? std::optional<qint64>(lengthAfter) : std::nullopt);
@@ -252,7 +252,7 @@ void TFormruvo::RequestNextBlock(std::optional<qint64> knownLength) {
         BarraEstado->SetPanelText(1, kCannotOpen);
         return;
     }
-    if (*length < TamanoRecibido->text().toLongLong()) {
+    if (*length < m_session.offeredSize()) {
         const qint64 index = *length / kBlockSize;
         m_session.requestSent(index);
         char request[kMaxBlockRequest];
@@ -283,7 +283,7 @@ void TFormruvo::RecibirClick() {
         }
         GuardarEn->setText(folder);
     }
-    const qint64 size = TamanoRecibido->text().toLongLong();
+    const qint64 size = m_session.offeredSize();
     if (FileAccess::freeSpace(GuardarEn->text()) < size) {
         AttentionTune(*m_tones, Notificar->isChecked());
         const bool yes = m_dialogs->askYesNo(
