@@ -80,6 +80,17 @@ void HarnessProcess::readOutput() {
     }
 }
 
+QStringList HarnessProcess::troubleLines() const {
+    QStringList trouble;
+    for (const QString& line : m_lines) {
+        if (line.startsWith(QLatin1String("box error")) ||
+            line.startsWith(QLatin1String("unexpected"))) {
+            trouble.append(line);
+        }
+    }
+    return trouble;
+}
+
 int HarnessProcess::waitForLine(const std::function<bool(const QString&)>& match, int timeoutMs,
                                 int from) {
     int found = -1;

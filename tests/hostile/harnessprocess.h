@@ -38,6 +38,9 @@ public:
     void command(const QString& line);
     // The lines printed since the last start.
     const QStringList& lines() const { return m_lines; }
+    // Those of them that tell of an error box or of a question nobody had an answer for:
+    // a copy under attack shows neither.
+    QStringList troubleLines() const;
     // Waits for a line at index `from` or later that `match` accepts; its index, or -1.
     int waitForLine(const std::function<bool(const QString&)>& match, int timeoutMs, int from = 0);
     int waitForLine(const QString& exact, int timeoutMs, int from = 0);

@@ -32,10 +32,8 @@ protected:
     }
 
     void TearDown() override {
-        for (const QString& line : copy.lines()) {
-            EXPECT_FALSE(line.startsWith(QLatin1String("box error")) ||
-                         line.startsWith(QLatin1String("unexpected")))
-                << line.toStdString();
+        for (const QString& line : copy.troubleLines()) {
+            ADD_FAILURE() << line.toStdString();
         }
         EXPECT_TRUE(copy.stop()) << copy.transcript().toStdString();
     }
