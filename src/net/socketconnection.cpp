@@ -211,7 +211,7 @@ TSocketConnection::~TSocketConnection() {
     }
 }
 
-int TSocketConnection::SendBytes(const char* buffer, int count) {
+qsizetype TSocketConnection::SendBytes(const char* buffer, qsizetype count) {
     EventScope scope(this);
     QMutexLocker locker(&m_lock);
     if (!m_connected || m_socket == -1)
@@ -221,11 +221,11 @@ int TSocketConnection::SendBytes(const char* buffer, int count) {
         UpdateNotifiers();
         return -1;
     }
-    const ssize_t n = sendNoSignal(m_socket, buffer, static_cast<size_t>(std::max(count, 0)));
+    const ssize_t n = sendNoSignal(m_socket, buffer, static_cast<size_t>(std::max<qsizetype>(count, 0)));
     if (n > 0)
         m_quickAckDue = false;  // the segment carries the acknowledgement
     if (n >= 0)
-        return static_cast<int>(n);
+        return n;
     const int code = errno;
     if (isWouldBlock(code)) {
         m_writeEventPending = true;
@@ -236,8 +236,8 @@ int TSocketConnection::SendBytes(const char* buffer, int count) {
     return -1;
 }
 
-int TSocketConnection::SendString(const QByteArray& text) {
-    return SendBytes(text.constData(), static_cast<int>(text.size()));
+qsizetype TSocketConnection::SendString(const QByteArray& text) {
+    return SendBytes(text.constData(), text.size());
 }
 
 bool TSocketConnection::SendMessage(QByteArrayView message) {
@@ -272,7 +272,7 @@ bool TSocketConnection::SendMessage(QByteArrayView message) {
     return true;
 }
 
-int TSocketConnection::PendingByteCount() {
+qsizetype TSocketConnection::PendingByteCount() {
     if (!m_connected || m_socket == -1)
         return 0;
     // The count the read event found, while nothing has been received since: the bytes are
@@ -285,7 +285,7 @@ int TSocketConnection::PendingByteCount() {
     return count;
 }
 
-int TSocketConnection::ReceiveBytes(char* buffer, int count) {
+qsizetype TSocketConnection::ReceiveBytes(char* buffer, qsizetype count) {
     EventScope scope(this);
     QMutexLocker locker(&m_lock);
     if (count == -1)
@@ -296,7 +296,7 @@ int TSocketConnection::ReceiveBytes(char* buffer, int count) {
     ssize_t n;
     m_pendingAtEvent = 0;
     do {
-        n = ::recv(s, buffer, static_cast<size_t>(std::max(count, 0)), 0);
+        n = ::recv(s, buffer, static_cast<size_t>(std::max<qsizetype>(count, 0)), 0);
     } while (n < 0 && errno == EINTR);
     const int code = errno;
     // Every receive re-arms FD_READ; bytes still waiting are reported again at once.
@@ -316,7 +316,7 @@ int TSocketConnection::ReceiveBytes(char* buffer, int count) {
             setQuickAck(s);
     }
     if (n >= 0)
-        return static_cast<int>(n);
+        return n;
     if (isWouldBlock(code))
         return -1;
     FailTransfer(ekReceive, code, "recv");
@@ -324,9 +324,9 @@ int TSocketConnection::ReceiveBytes(char* buffer, int count) {
 }
 
 QByteArray TSocketConnection::ReceiveString() {
-    const int pending = PendingByteCount();
+    const qsizetype pending = PendingByteCount();
     QByteArray data(pending, Qt::Uninitialized);
-    const int n = ReceiveBytes(data.data(), pending);
+    const qsizetype n = ReceiveBytes(data.data(), pending);
     if (n <= 0)
         return {};
     data.truncate(n);

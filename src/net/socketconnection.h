@@ -46,8 +46,8 @@ public:
     // connection and then raises ESocketError unless the code was set to 0. While a message of
     // SendMessage is still queued, this returns -1 as a send that would block, so that bytes
     // never overtake the queued message.
-    int SendBytes(const char* buffer, int count);
-    int SendString(const QByteArray& text);
+    qsizetype SendBytes(const char* buffer, qsizetype count);
+    qsizetype SendString(const QByteArray& text);
     // Sends a message whole and in order: one send() for all of it; what the socket does not
     // take now is queued and sent when the socket is writable again, before a pending FD_WRITE
     // is reported. Later messages queue behind it. Returns false when not connected or when
@@ -55,11 +55,11 @@ public:
     // socket did not take is copied, so the caller may reuse its buffer at once.
     bool SendMessage(QByteArrayView message);
     // Bytes that can be read now; 0 when not connected or when the query fails.
-    int PendingByteCount();
+    qsizetype PendingByteCount();
     // One recv() of at most count bytes: the count read, 0 when not connected or the peer has
     // closed, -1 when it would block or failed with the error handled. count -1 returns
     // PendingByteCount() instead. Every receive re-arms FD_READ.
-    int ReceiveBytes(char* buffer, int count);
+    qsizetype ReceiveBytes(char* buffer, qsizetype count);
     // All bytes pending now, or empty.
     QByteArray ReceiveString();
     // The close sequence: disconnect event (socket still open inside it), then close. Unread

@@ -14,9 +14,6 @@
 #include <QStandardPaths>
 #include <QStyle>
 
-#include <linux/sockios.h>
-#include <sys/ioctl.h>
-#include <algorithm>
 #include <exception>
 
 #include "net/clientendpoint.h"
@@ -33,7 +30,7 @@
 #include "shell/topendialog.h"
 #include "shell/tpagecontrol.h"
 #include "shell/tstatusbar.h"
-#include "shell/ttimer.h"
+#include "engine/ttimer.h"
 #include "transfer/tonedevice.h"
 #include "widgets/folderedit.h"
 #include "widgets/percentgauge.h"
@@ -46,11 +43,6 @@ constexpr int kClientWidth = 252;
 constexpr int kClientHeight = 134;
 const QPoint kDesignedPosition(182, 224);
 const QRect kFrameGeometry(1, -5, 239, 84);  // each page's frame, inside its page
-// A block message is 2064 bytes at most; a slice holds several, a flood is cut into many.
-constexpr int kInputSlice = 16 * 1024;
-// Far beyond the one message (at most 2064 bytes) a well-behaved peer leaves unread.
-constexpr qint64 kMaxUnreadBytes = 256 * 1024;
-constexpr int kKernelQueueCheckInterval = 16;
 
 // The window's font: a sans-serif face whose 11-pixel size (8 points at 96 dots per inch)
 // has a 13-pixel line and is narrow enough for the labels and status texts of the layout.
@@ -125,10 +117,12 @@ TFormruvo::~TFormruvo() {
     } catch (const std::exception& e) {
         m_dialogs->showError(this, QString::fromUtf8(e.what()));
     }
-    // The endpoints go first, while every control their last events could touch exists.
-    delete Cliente;
+    // The roles go first, while every control their last events could touch exists.
+    delete m_sending;
+    m_sending = nullptr;
     Cliente = nullptr;
-    delete Servidor;
+    delete m_receiving;
+    m_receiving = nullptr;
     Servidor = nullptr;
     if (Formruvo == this) {
         Formruvo = nullptr;
@@ -275,16 +269,16 @@ void TFormruvo::createControls() {
     m_progressStrip = new ProgressStrip(Frecuencia, Progreso, Avance, this);
 
     // Non-visual parts.
-    Cliente = named(new TClientEndpoint(this), "Cliente");
-    Cliente->SetPort(m_options.connectPort);
-    Servidor = named(new TServerEndpoint(this), "Servidor");
-    Servidor->SetPort(m_options.listenPort);
+    Transcurrido = named(new TTimer(1000, this), "Transcurrido");
+    m_receiving = new ReceivingService(m_options.listenPort, Transcurrido, this);
+    m_sending = new SendingSession(m_options.connectPort, Transcurrido, m_receiving, this);
+    Cliente = m_sending->endpoint();
+    Servidor = m_receiving->endpoint();
+    Conectando = m_sending->connectTimer();
+    Intruso = m_receiving->intruderTimer();
     OpenDialog1 = named(new TOpenDialog(this, m_dialogs), "OpenDialog1");
-    Conectando = named(new TTimer(150, this), "Conectando");
     Pausado = named(new TTimer(350, this), "Pausado");
     Parpadeo = named(new TTimer(350, this), "Parpadeo");
-    Transcurrido = named(new TTimer(1000, this), "Transcurrido");
-    Intruso = named(new TTimer(6000, this), "Intruso");
 }
 
 void TFormruvo::bindHandlers() {
@@ -303,28 +297,47 @@ void TFormruvo::bindHandlers() {
     });
     connect(Paginas, &QTabWidget::currentChanged, this, &TFormruvo::PaginasChange);
 
-    connect(Conectando, &QTimer::timeout, this, &TFormruvo::ConectandoTimer);
     connect(Pausado, &QTimer::timeout, this, &TFormruvo::PausadoTimer);
     connect(Parpadeo, &QTimer::timeout, this, &TFormruvo::ParpadeoTimer);
     connect(Transcurrido, &QTimer::timeout, this, &TFormruvo::TranscurridoTimer);
-    connect(Intruso, &QTimer::timeout, this, &TFormruvo::IntrusoTimer);
+    bindRoles();
+}
 
-    Cliente->OnConnect = [this](QObject* s, TSocketConnection* c) { ClienteConnect(s, c); };
-    Cliente->OnRead = [this](QObject* s, TSocketConnection* c) { ClienteRead(s, c); };
-    Cliente->OnDisconnect = [this](QObject* s, TSocketConnection* c) { ClienteDisconnect(s, c); };
-    Cliente->OnError = [this](QObject* s, TSocketConnection* c, TErrorEvent e, int& code) {
-        ClienteError(s, c, e, code);
-    };
-    Servidor->OnClientConnect = [this](QObject* s, TSocketConnection* c) {
-        ServidorClientConnect(s, c);
-    };
-    Servidor->OnClientRead = [this](QObject* s, TSocketConnection* c) { ServidorClientRead(s, c); };
-    Servidor->OnClientDisconnect = [this](QObject* s, TSocketConnection* c) {
-        ServidorClientDisconnect(s, c);
-    };
-    Servidor->OnClientError = [this](QObject* s, TSocketConnection* c, TErrorEvent e, int& code) {
-        ServidorClientError(s, c, e, code);
-    };
+void TFormruvo::bindRoles() {
+    SendingSession* s = m_sending;
+    connect(s, &SendingSession::connectStep, this, &TFormruvo::ConectandoTimer);
+    connect(s, &SendingSession::connected, this, &TFormruvo::ClienteConnect);
+    connect(s, &SendingSession::blockRequested, this, &TFormruvo::ClienteBlockRequested);
+    connect(s, &SendingSession::progress, this, &TFormruvo::ShowTransferProgress);
+    connect(s, &SendingSession::pausedForUser, this, &TFormruvo::ShowPausedForUser);
+    connect(s, &SendingSession::peerPaused, this, &TFormruvo::ClientePaused);
+    connect(s, &SendingSession::sendingEnded, this, &TFormruvo::ClienteDisconnect);
+    connect(s, &SendingSession::outcomeAmended, this,
+            [this](Outcome outcome) { BarraEstado->SetPanelText(1, outcomeText(outcome)); });
+    connect(s, &SendingSession::activity, this, &TFormruvo::StepActivityBar);
+
+    ReceivingService* r = m_receiving;
+    connect(r, &ReceivingService::listenFailed, this, [this] {
+        BarraEstado->SetPanelText(1, QStringLiteral("[Recibir] No Disponible"));
+        Paginas->setTabVisible(1, false);
+    });
+    connect(r, &ReceivingService::peerConnected, this, &TFormruvo::ServidorClientConnect);
+    connect(r, &ReceivingService::busyPeerDismissed, this,
+            [this] { BarraEstado->SetPanelText(1, QStringLiteral("Ocupado")); });
+    connect(r, &ReceivingService::offerArrived, this, &TFormruvo::ServidorOffer);
+    connect(r, &ReceivingService::questionAsked, this, &TFormruvo::ServidorQuestion);
+    connect(r, &ReceivingService::receptionStarted, this,
+            [this] { PausarRecepcion->setEnabled(true); });
+    connect(r, &ReceivingService::blockArrived, this, &TFormruvo::ServidorBlockArrived);
+    connect(r, &ReceivingService::progress, this, &TFormruvo::ShowTransferProgress);
+    connect(r, &ReceivingService::peerPaused, this, &TFormruvo::ServidorPeerPaused);
+    connect(r, &ReceivingService::peerResumed, this, &TFormruvo::ServidorPeerResumed);
+    connect(r, &ReceivingService::pausedForUser, this, &TFormruvo::ShowPausedForUser);
+    // Queued: the box runs a nested event loop, which must not run under the read path.
+    connect(r, &ReceivingService::diskFull, this, &TFormruvo::ServidorDiskFull,
+            Qt::QueuedConnection);
+    connect(r, &ReceivingService::receptionEnded, this, &TFormruvo::ServidorClientDisconnect);
+    connect(r, &ReceivingService::activity, this, &TFormruvo::StepActivityBar);
 }
 
 void TFormruvo::FormCreate() {
@@ -368,14 +381,7 @@ void TFormruvo::PaginasChange() {
 }
 
 bool TFormruvo::StartListening() {
-    try {
-        Servidor->SetActive(true);
-        return true;
-    } catch (...) {
-        BarraEstado->SetPanelText(1, QStringLiteral("[Recibir] No Disponible"));
-        Paginas->setTabVisible(1, false);
-        return false;
-    }
+    return m_receiving->startListening();
 }
 
 void TFormruvo::SetRecibirHighlight(bool on) {
@@ -391,43 +397,6 @@ void TFormruvo::closeEvent(QCloseEvent* event) {
     if (event->isAccepted()) {
         Placement1->OwnerClosed();
     }
-}
-
-namespace {
-
-template <typename Input>
-void readSlice(TSocketConnection* socket, Input& input) {
-    const int count = std::clamp(socket->PendingByteCount(), 0, kInputSlice);
-    // Also with nothing pending: the receive call re-arms the read notification.
-    const int n = socket->ReceiveBytes(input.appendSpace(count), count);
-    input.commitAppend(std::max(n, 0));
-}
-
-}  // namespace
-
-void TFormruvo::TakeInput(TSocketConnection* Socket, SenderInput& input) {
-    readSlice(Socket, input);
-}
-
-void TFormruvo::TakeInput(TSocketConnection* Socket, ReceiverInput& input) {
-    readSlice(Socket, input);
-}
-
-bool TFormruvo::LeavesAnswersUnread(TSocketConnection* Socket) {
-    if (Socket->OutboxByteCount() > kMaxUnreadBytes) {
-        return true;
-    }
-    if (++m_messagesSinceKernelQueueCheck < kKernelQueueCheckInterval) {
-        return false;
-    }
-    m_messagesSinceKernelQueueCheck = 0;
-    // What the kernel holds counts too (not yet sent, or sent and not acknowledged): on
-    // loopback it takes megabytes before anything stays in our own queue.
-    int inKernel = 0;
-    if (Socket->SocketHandle() == -1 || ::ioctl(Socket->SocketHandle(), SIOCOUTQ, &inKernel) != 0) {
-        inKernel = 0;
-    }
-    return Socket->OutboxByteCount() + inKernel > kMaxUnreadBytes;
 }
 
 bool TFormruvo::eventFilter(QObject* watched, QEvent* event) {

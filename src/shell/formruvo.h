@@ -6,14 +6,11 @@
 #include <memory>
 #include <optional>
 
-#include "net/socketconnection.h"
+#include "engine/outcome.h"
+#include "engine/receivingservice.h"
+#include "engine/sendingsession.h"
+#include "engine/transferprogress.h"
 #include "shell/formoptions.h"
-#include "transfer/blockmessagebuffer.h"
-#include "transfer/fileaccess.h"
-#include "transfer/protocol.h"
-#include "transfer/receiverinput.h"
-#include "transfer/receiversession.h"
-#include "transfer/senderinput.h"
 
 class QCheckBox;
 class QFrame;
@@ -38,9 +35,10 @@ class TTimer;
 // bottom, the status bar with the progress strip over its second panel, the five timers,
 // the two socket endpoints, the two settings and the window placement.
 //
-// The transfer roles keep their state in this window's controls (captions as flags, texts
-// read back as numbers) and in the Tag of a few components, so the controls are public.
-// Cliente and Servidor carry their Tag in ClienteTag and ServidorTag beside them.
+// The window is a view of the two transfer roles (SendingSession and ReceivingService): the
+// handlers below turn what the user does into calls of the roles, and what the roles report
+// into captions, texts, timers that only draw (Pausado, Parpadeo) and tunes. The controls
+// are public for the tests and the test harness.
 //
 // Construction builds every control in its start state, binds every handler, and runs
 // FormCreate (settings, status text, Start listening); an exception from FormCreate is shown
@@ -101,11 +99,10 @@ public:
     QLabel* Frecuencia;
     QProgressBar* Avance;
 
-    // Non-visual parts.
+    // Non-visual parts. The endpoints, Conectando and Intruso belong to the roles;
+    // Transcurrido counts the seconds of whichever role is under way.
     TClientEndpoint* Cliente;
     TServerEndpoint* Servidor;
-    int ClienteTag = 0;
-    int ServidorTag = 0;
     TOpenDialog* OpenDialog1;
     TTimer* Conectando;
     TTimer* Pausado;
@@ -114,8 +111,8 @@ public:
     TTimer* Intruso;
     TPlacementKeeper* Placement1;
 
-    // Input of the served connection not handled yet, cut into messages.
-    ReceiverInput ReceiveBuffer;
+    SendingSession* Sending() const { return m_sending; }
+    ReceivingService* Receiving() const { return m_receiving; }
 
     UserDialogs* Dialogs() const { return m_dialogs; }
     ToneDevice* Tones() const { return m_tones; }
@@ -135,44 +132,42 @@ public:
     void GuardarEnChange();
     void PaginasChange();
 
-    // Handlers of the sending side ("Enviar" page and Cliente).
+    // Handlers of the sending side ("Enviar" page and what the sending role reports).
     void ExaminarClick();
+    // Chooses the file to send, as the open dialog does; false when it cannot be opened.
+    bool ChooseFileToSend(const QString& path);
     void DireccionenviadaChange();
     // Key is a Qt::Key code; setting it to 0 swallows the key.
     void DireccionenviadaKeyDown(int& Key, Qt::KeyboardModifiers Shift);
     void EnviarClick();
     void PausarEnvioClick();
-    void ConectandoTimer();
-    void ClienteConnect(QObject* Sender, TSocketConnection* Socket);
-    void ClienteRead(QObject* Sender, TSocketConnection* Socket);
-    void ClienteDisconnect(QObject* Sender, TSocketConnection* Socket);
-    void ClienteError(QObject* Sender, TSocketConnection* Socket, TErrorEvent ErrorEvent,
-                      int& ErrorCode);
+    void ConectandoTimer(const QString& text);
+    void ClienteConnect();
+    void ClienteBlockRequested();
+    void ClientePaused();
+    void ClienteDisconnect(Outcome outcome, bool listening);
 
-    // Handlers of the receiving side ("Recibir" page and Servidor).
-    void ServidorClientConnect(QObject* Sender, TSocketConnection* Socket);
-    void ServidorClientRead(QObject* Sender, TSocketConnection* Socket);
-    void ServidorClientDisconnect(QObject* Sender, TSocketConnection* Socket);
-    void ServidorClientError(QObject* Sender, TSocketConnection* Socket, TErrorEvent ErrorEvent,
-                             int& ErrorCode);
+    // Handlers of the receiving side ("Recibir" page and what the receiving role reports).
+    void ServidorClientConnect();
+    void ServidorOffer(const ReceivingService::Offer& offer);
+    void ServidorQuestion(quint64 id, ReceivingService::Question question);
+    void ServidorBlockArrived();
+    void ServidorPeerPaused();
+    void ServidorPeerResumed(bool userStillPaused);
+    void ServidorDiskFull();
+    void ServidorClientDisconnect(Outcome outcome, bool listening);
     void RecibirClick();
     void PausarRecepcionClick();
     void CancelarRecepcionClick();
-    void IntrusoTimer();
 
     // Handlers of the shared progress display.
     void TranscurridoTimer();
     void PausadoTimer();
     void ParpadeoTimer();
 
-    // The routines of the two roles and of the progress display.
-    void SenderDispatch(const SenderInput::Message& message, TSocketConnection* Socket);
-    void SendBlock(qint64 index);
-    void ReceiverDispatch(const ReceiverInput::Message& message, TSocketConnection* Socket);
-    // Asks for the block at the file's end, or tells the peer the file is complete. The
-    // length is measured with an open of the file unless the caller knows it already.
-    void RequestNextBlock(std::optional<qint64> knownLength = std::nullopt);
-    void ShowTransferProgress(qint64 index, qint64 total);
+    void ShowTransferProgress(const TransferProgress& progress);
+    // The user paused and the peer was told: the pause look.
+    void ShowPausedForUser();
     void StepActivityBar();
     // The connection the receiving side serves: the oldest one open that was not told to
     // go; null when there is none.
@@ -185,26 +180,7 @@ protected:
 private:
     void createControls();
     void bindHandlers();
-
-    void StartSending();
-    void CancelSending();
-    void TakeOffer(const ReceiverInput::Message& message, TSocketConnection* Socket);
-    void TakeBlock(const ReceiverInput::Message& message, TSocketConnection* Socket);
-    int ActiveConnectionCount() const;
-    void Dismiss(TSocketConnection* connection, const QByteArray& notice);
-    // Reads the input of a peer straight into its framing, at most kInputSlice bytes per read
-    // event: a flood is handled in slices (the rest is reported again at once), so the
-    // window handles its other events in between.
-    static void TakeInput(TSocketConnection* Socket, SenderInput& input);
-    static void TakeInput(TSocketConnection* Socket, ReceiverInput& input);
-    // Whether a peer leaves more than kMaxUnreadBytes of our answers unread (queued by us or
-    // by the kernel). The protocol has one message in flight, so a peer that asks for more
-    // meanwhile is no peer of it: its requests would pile up answers without bound. Our own
-    // queue is looked at for every message, the kernel's (a system call) every
-    // kKernelQueueCheckInterval messages, which still stops a flood within a few blocks.
-    bool LeavesAnswersUnread(TSocketConnection* Socket);
-    QString TargetPath() const;
-    bool OfferStillOpen(const QPointer<TSocketConnection>& served, quint64 offer) const;
+    void bindRoles();
 
     FormOptions m_options;
     std::unique_ptr<UserDialogs> m_ownDialogs;
@@ -213,15 +189,9 @@ private:
     ToneDevice* m_tones;
 
     ProgressStrip* m_progressStrip = nullptr;  // Progreso, Frecuencia and Avance, paced
-    FileAccess m_files;
-    BlockMessageBuffer m_blockMessage;  // the block being sent, read straight into it
-    SenderInput m_senderInput;
-    ReceiverSession m_session;
-    QPointer<TSocketConnection> m_served;
-    bool m_servedDismissed = false;  // told to go: waits out its last moments unserved
-    quint64 m_offerSerial = 0;       // counts offers, so an answer can tell it still fits
-    bool m_dispatching = false;
-    int m_messagesSinceKernelQueueCheck = 0;
+    ReceivingService* m_receiving = nullptr;
+    SendingSession* m_sending = nullptr;
+    bool m_diskFullBoxOpen = false;
 };
 
 // The program's one main window (the latest made, while it exists).

@@ -8,13 +8,14 @@
 #include "shell/progressstrip.h"
 #include "shell/tpagecontrol.h"
 #include "shell/tstatusbar.h"
-#include "shell/ttimer.h"
+#include "engine/ttimer.h"
 #include "transfer/progress.h"
 #include "widgets/percentgauge.h"
 
-// Both are computed per block; ProgressStrip puts them on the controls at the paint pace.
-void TFormruvo::ShowTransferProgress(qint64 index, qint64 total) {
-    m_progressStrip->ShowFigures(computeProgress(index, total, Transcurrido->Tag));
+// The roles compute the figures per block; ProgressStrip puts them on the controls at the
+// paint pace.
+void TFormruvo::ShowTransferProgress(const TransferProgress& progress) {
+    m_progressStrip->ShowFigures(progress.figures);
 }
 
 void TFormruvo::StepActivityBar() {

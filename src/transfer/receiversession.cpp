@@ -42,5 +42,14 @@ bool ReceiverSession::takePause() {
         return false;
     }
     m_outstanding.reset();
+    m_peerPaused = true;
+    return true;
+}
+
+bool ReceiverSession::takeResume() {
+    if (!m_accepted || !m_peerPaused) {
+        return false;
+    }
+    m_peerPaused = false;
     return true;
 }

@@ -43,11 +43,14 @@ public:
     // The sender paused in answer to our request. False before the user accepted and when no
     // request is outstanding.
     bool takePause();
-    // The sender resumed. False before the user accepted.
-    bool takeResume() const { return m_accepted; }
+    // The sender resumed. False unless the sender had paused: a resume ends only the
+    // sender's own pause.
+    bool takeResume();
+    bool peerPaused() const { return m_peerPaused; }
 
 private:
     std::optional<qint64> m_offeredSize;
     std::optional<qint64> m_outstanding;
     bool m_accepted = false;
+    bool m_peerPaused = false;
 };

@@ -71,10 +71,9 @@ QString fromWireName(QByteArrayView wire) {
 }
 
 bool isSafeOfferedName(QByteArrayView wire) {
-    if (wire.isEmpty() || wire == ".") {
-        return false;
-    }
-    if (wire == "..") {
+    // A leading "." also covers "." and "..": a hidden name could replace a dotfile of the
+    // receive folder (a shell's start-up file when that folder is the home folder).
+    if (wire.isEmpty() || wire.startsWith('.')) {
         return false;
     }
     for (const char c : wire) {

@@ -17,6 +17,6 @@ QByteArray toWireName(const QString& localName);
 QString fromWireName(QByteArrayView wire);
 
 // Whether an offered name may be used as a file name inside the receive folder: false for
-// an empty name, "." and "..", and for any name holding "/", "\", a control character
+// an empty name, a name that starts with "." (".", ".." and hidden names), and for any name holding "/", "\", a control character
 // (0x00-0x1F, 0x7F) or one of the five unassigned bytes.
 bool isSafeOfferedName(QByteArrayView wire);

@@ -14,7 +14,7 @@
 #include "copies.h"
 #include "shell/formruvo.h"
 #include "shell/tpagecontrol.h"
-#include "shell/ttimer.h"
+#include "engine/ttimer.h"
 
 namespace {
 

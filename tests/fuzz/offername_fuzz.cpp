@@ -88,8 +88,9 @@ void checkLocalName(const QString& local, qint64 size) {
     for (const char c : wire) {
         FUZZ_CHECK(!isRefusedWireByte(c));
     }
-    // So whatever this program offers is safe unless it is no file name at all.
-    const bool noFileName = wire.isEmpty() || wire == "." || wire == "..";
+    // So whatever this program offers is safe unless it is no file name at all or a hidden
+    // one.
+    const bool noFileName = wire.isEmpty() || wire.startsWith('.');
     FUZZ_CHECK(isSafeOfferedName(wire) == !noFileName);
     FUZZ_CHECK(toWireName(fromWireName(wire)) == wire);
     if (wire.size() <= ReceiverInput::kMaxNameBytes) {

@@ -13,6 +13,8 @@
 #include <filesystem>
 #include <memory>
 #include <string>
+#include <type_traits>
+#include <utility>
 #include <vector>
 
 #include "net/clientendpoint.h"
@@ -398,3 +400,18 @@ TEST_F(ConnectionTest, AcceptingPausesWhileOutOfDescriptors) {
 }
 
 }  // namespace
+
+// Sizes travel as qsizetype from end to end: a count above 2 GiB must not be narrowed on its
+// way into or out of the socket calls (a large chunk would otherwise turn negative).
+static_assert(std::is_same_v<decltype(std::declval<TSocketConnection&>().SendBytes(nullptr, 0)),
+                             qsizetype>);
+static_assert(
+    std::is_same_v<decltype(std::declval<TSocketConnection&>().SendString(QByteArray())),
+                   qsizetype>);
+static_assert(std::is_same_v<decltype(std::declval<TSocketConnection&>().PendingByteCount()),
+                             qsizetype>);
+static_assert(
+    std::is_same_v<decltype(std::declval<TSocketConnection&>().ReceiveBytes(nullptr, 0)),
+                   qsizetype>);
+static_assert(std::is_same_v<decltype(&TSocketConnection::SendBytes),
+                             qsizetype (TSocketConnection::*)(const char*, qsizetype)>);

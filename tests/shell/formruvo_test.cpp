@@ -36,7 +36,7 @@
 #include "shell/topendialog.h"
 #include "shell/tpagecontrol.h"
 #include "shell/tstatusbar.h"
-#include "shell/ttimer.h"
+#include "engine/ttimer.h"
 #include "transfer/silenttonedevice.h"
 #include "widgets/folderedit.h"
 #include "widgets/percentgauge.h"
@@ -267,8 +267,8 @@ TEST_F(FormruvoTest, StartsWithEveryControlInItsStartState) {
     EXPECT_TRUE(f.Servidor->Active());
     EXPECT_FALSE(f.Cliente->Active());
     EXPECT_EQ(f.Cliente->Port(), 1);
-    EXPECT_EQ(f.ClienteTag, 0);
-    EXPECT_EQ(f.ServidorTag, 0);
+    EXPECT_EQ(f.Sending()->state(), SendingSession::State::Idle);
+    EXPECT_EQ(f.Receiving()->state(), ReceivingService::State::Idle);
     EXPECT_EQ(f.GuardarEn->text(), defaultFolder());
     EXPECT_FALSE(f.Notificar->isChecked());
     EXPECT_TRUE(f.Placement1->Restored());

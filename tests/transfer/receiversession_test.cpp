@@ -75,6 +75,14 @@ TEST(ReceiverSessionTest, OneRequestOutstandingAtATime) {
     EXPECT_FALSE(session.takePause());  // a second pause answers nothing
     EXPECT_TRUE(session.mayRequest());
     EXPECT_TRUE(session.takeResume());
+    EXPECT_FALSE(session.takeResume());  // the pause is over: a second resume ends nothing
+}
+
+TEST(ReceiverSessionTest, AResumeEndsOnlyThePeersOwnPause) {
+    ReceiverSession session = askedFor(10000, 0);
+    EXPECT_FALSE(session.takeResume());  // accepted, but the sender never paused
+    ASSERT_TRUE(session.takeBlock(0, 2048).allowed);
+    EXPECT_FALSE(session.takeResume());
 }
 
 }  // namespace

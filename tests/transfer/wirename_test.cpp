@@ -62,8 +62,10 @@ TEST(WireName, SafeOfferedNames) {
     };
     const std::vector<Case> cases = {
         {"notes.txt", true},
-        {".hidden", true},
-        {"...", true},
+        {"a.b.", true},
+        {".hidden", false},  // would replace a dotfile of the receive folder
+        {".bashrc", false},
+        {"...", false},
         {"a b", true},
         {"\xE9t\xE9.txt", true},
         {"\x80", true},
@@ -91,7 +93,7 @@ TEST(WireName, SafeOfferedNames) {
 TEST(WireName, WhatThisProgramOffersIsSafe) {
     for (const QString& local :
          {QStringLiteral("a|b"), QStringLiteral("x\\y"), QStringLiteral("tab\t"),
-          QStringLiteral("\u0090\u0081"), QStringLiteral("日本"), QStringLiteral("..."),
+          QStringLiteral("\u0090\u0081"), QStringLiteral("日本"), QStringLiteral("a..."),
           QStringLiteral("ok.txt")}) {
         EXPECT_TRUE(isSafeOfferedName(toWireName(local))) << local.toStdString();
     }

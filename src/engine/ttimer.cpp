@@ -1,4 +1,4 @@
-#include "shell/ttimer.h"
+#include "engine/ttimer.h"
 
 TTimer::TTimer(int intervalMs, QObject* parent) : QTimer(parent) {
     setInterval(intervalMs);

@@ -1,4 +1,4 @@
-#include "shell/ttimer.h"
+#include "engine/ttimer.h"
 
 #include <gtest/gtest.h>
 #include <QElapsedTimer>

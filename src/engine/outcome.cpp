@@ -1,0 +1,29 @@
+#include "engine/outcome.h"
+
+QString outcomeText(Outcome outcome) {
+    switch (outcome) {
+        case Outcome::None:
+            return {};
+        case Outcome::Sent:
+            return QStringLiteral("Enviado!");
+        case Outcome::Received:
+            return QStringLiteral("Recibido!");
+        case Outcome::Busy:
+            return QStringLiteral("Destino Ocupado.");
+        case Outcome::ConnectionError:
+            return QStringLiteral("Error en la conexion.");
+        case Outcome::Cancelled:
+            return QStringLiteral("Cancelado.");
+        case Outcome::BadAddress:
+            return QStringLiteral("Direccion Erronea.");
+        case Outcome::CannotOpen:
+            return QStringLiteral("No se puede abrir el archivo");
+        case Outcome::CannotRead:
+            return QStringLiteral("No se puede leer el archivo");
+        case Outcome::CannotWrite:
+            return QStringLiteral("No se puede escribir el archivo");
+        case Outcome::BadName:
+            return QStringLiteral("Nombre de archivo no valido");
+    }
+    return {};
+}
