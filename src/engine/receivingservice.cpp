@@ -33,9 +33,7 @@ ReceivingService::ReceivingService(quint16 port, TTimer* elapsed, QObject* paren
     connect(m_intruder, &QTimer::timeout, this, &ReceivingService::intruderTimeout);
     m_server->OnClientConnect = [this](QObject*, TSocketConnection* c) { clientConnect(c); };
     m_server->OnClientRead = [this](QObject*, TSocketConnection* c) { clientRead(c); };
-    m_server->OnClientDisconnect = [this](QObject*, TSocketConnection* c) {
-        clientDisconnect(c);
-    };
+    m_server->OnClientDisconnect = [this](QObject*, TSocketConnection* c) { clientDisconnect(c); };
     m_server->OnClientError = [this](QObject*, TSocketConnection* c, TErrorEvent, int& code) {
         clientError(c, code);
     };
@@ -239,9 +237,9 @@ void ReceivingService::takeBlock(const ReceiverInput::Message& message, TSocketC
         emit diskFull();
     }
     const qint64 end = message.index * kBlockSize + verdict.writeCount;
-    emit progress(TransferProgress{end, m_session.offeredSize(), m_elapsed->Tag,
-                                   computeProgress(message.index, m_session.offeredSize(),
-                                                   m_elapsed->Tag)});
+    emit progress(
+        TransferProgress{end, m_session.offeredSize(), m_elapsed->Tag,
+                         computeProgress(message.index, m_session.offeredSize(), m_elapsed->Tag)});
     if (!m_userPaused) {
         // The write's own open told the length: the next request needs no open of its own.
         requestNextBlock(lengthAfter >= 0 ? std::optional<qint64>(lengthAfter) : std::nullopt);

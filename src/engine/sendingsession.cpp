@@ -219,9 +219,9 @@ void SendingSession::dispatch(const SenderInput::Message& message, TSocketConnec
             if (m_state == State::Sending) {
                 const qint64 end =
                     std::min(m_file->size, (message.index + 1) * static_cast<qint64>(kBlockSize));
-                emit progress(TransferProgress{
-                    std::max<qint64>(end, 0), m_file->size, m_elapsed->Tag,
-                    computeProgress(message.index, m_file->size, m_elapsed->Tag)});
+                emit progress(
+                    TransferProgress{std::max<qint64>(end, 0), m_file->size, m_elapsed->Tag,
+                                     computeProgress(message.index, m_file->size, m_elapsed->Tag)});
             }
             break;
         case SenderInput::Kind::Pause:
@@ -284,8 +284,7 @@ void SendingSession::finish() {
     emit sendingEnded(m_outcome, listening);
 }
 
-void SendingSession::clientError(TSocketConnection* socket, TErrorEvent /*event*/,
-                                 int& errorCode) {
+void SendingSession::clientError(TSocketConnection* socket, TErrorEvent /*event*/, int& errorCode) {
     errorCode = 0;
     if (m_outcome == Outcome::None) {
         m_outcome = Outcome::ConnectionError;

@@ -16,6 +16,8 @@
 
 #include <exception>
 
+#include "engine/receivefolder.h"
+#include "engine/ttimer.h"
 #include "net/clientendpoint.h"
 #include "net/serverendpoint.h"
 #include "shell/apptitle.h"
@@ -30,7 +32,6 @@
 #include "shell/topendialog.h"
 #include "shell/tpagecontrol.h"
 #include "shell/tstatusbar.h"
-#include "engine/ttimer.h"
 #include "transfer/tonedevice.h"
 #include "widgets/folderedit.h"
 #include "widgets/percentgauge.h"
@@ -54,19 +55,6 @@ QFont windowFont() {
     font.setPixelSize(11);
     font.setWeight(QFont::Normal);
     return font;
-}
-
-// The user's desktop folder, or the home folder where there is none.
-QString desktopFolder() {
-    const QString desktop = QStandardPaths::writableLocation(QStandardPaths::DesktopLocation);
-    if (!desktop.isEmpty() && QFileInfo(desktop).isDir()) {
-        return desktop;
-    }
-    return QDir::homePath();
-}
-
-QString withFinalSlash(const QString& folder) {
-    return folder.endsWith(QLatin1Char('/')) ? folder : folder + QLatin1Char('/');
 }
 
 template <typename T>

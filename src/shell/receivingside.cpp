@@ -70,9 +70,10 @@ void TFormruvo::RecibirClick() {
 
 void TFormruvo::ServidorQuestion(quint64 id, ReceivingService::Question question) {
     AttentionTune(*m_tones, Notificar->isChecked());
-    const QString text = question == ReceivingService::Question::LowSpace
-                             ? QStringLiteral("El espacio libre es menor que el de archivo, ¿Continuar?")
-                             : QStringLiteral("¿Continuar con el archivo existente?");
+    const QString text =
+        question == ReceivingService::Question::LowSpace
+            ? QStringLiteral("El espacio libre es menor que el de archivo, ¿Continuar?")
+            : QStringLiteral("¿Continuar con el archivo existente?");
     // The role ignores an answer to a question that no longer stands.
     const bool yes = m_dialogs->askYesNo(this, text);
     m_receiving->answer(id, yes);

@@ -6,8 +6,8 @@
 #include <QCoreApplication>
 #include <QDeadlineTimer>
 #include <QDir>
-#include <QFileInfo>
 #include <QFile>
+#include <QFileInfo>
 #include <QRandomGenerator>
 #include <QTemporaryDir>
 #include <QThread>
@@ -128,8 +128,8 @@ public:
         }
     }
     bool send(const QByteArray& bytes) {
-        return m_fd >= 0 && ::send(m_fd, bytes.constData(), bytes.size(), MSG_NOSIGNAL) ==
-                                bytes.size();
+        return m_fd >= 0 &&
+               ::send(m_fd, bytes.constData(), bytes.size(), MSG_NOSIGNAL) == bytes.size();
     }
     // What arrived within `ms` while the event loop runs; empty when nothing did.
     QByteArray receiveFor(int ms) {
@@ -190,7 +190,8 @@ TEST(Roles, TwoEnginesMoveFilesOfEverySize) {
         Sender sender(receiver.port());
         ASSERT_TRUE(sender.session.chooseFile(path));
         sender.session.start(QStringLiteral("127.0.0.1"));
-        ASSERT_TRUE(waitUntil([&] { return !sender.ended.isEmpty() && !receiver.ended.isEmpty(); }));
+        ASSERT_TRUE(
+            waitUntil([&] { return !sender.ended.isEmpty() && !receiver.ended.isEmpty(); }));
         EXPECT_EQ(sender.ended, QList<Outcome>{Outcome::Sent});
         EXPECT_EQ(receiver.ended, QList<Outcome>{Outcome::Received});
         ASSERT_EQ(receiver.offers.size(), 1);
@@ -215,7 +216,8 @@ TEST(Roles, APartialFileIsContinuedOrLeftAsItIs) {
         Sender sender(receiver.port());
         ASSERT_TRUE(sender.session.chooseFile(source.path() + QStringLiteral("/f.bin")));
         sender.session.start(QStringLiteral("127.0.0.1"));
-        ASSERT_TRUE(waitUntil([&] { return !sender.ended.isEmpty() && !receiver.ended.isEmpty(); }));
+        ASSERT_TRUE(
+            waitUntil([&] { return !sender.ended.isEmpty() && !receiver.ended.isEmpty(); }));
         EXPECT_EQ(receiver.questions,
                   QList<ReceivingService::Question>{ReceivingService::Question::ContinueExisting});
         EXPECT_EQ(readFile(receiver.folder() + QStringLiteral("f.bin")),

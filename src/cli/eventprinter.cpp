@@ -1,0 +1,165 @@
+#include "cli/eventprinter.h"
+
+#include <QJsonDocument>
+#include <QJsonObject>
+
+#include <unistd.h>
+
+#include <algorithm>
+
+namespace {
+
+constexpr qint64 kRedrawMs = 100;  // ten times a second at most
+constexpr int kBarWidth = 24;
+
+}  // namespace
+
+QString humanBytes(double bytes) {
+    if (bytes < 1000) {
+        return QStringLiteral("%1 B").arg(static_cast<qint64>(bytes));
+    }
+    if (bytes < 1000 * 1000) {
+        return QStringLiteral("%1 KB").arg(bytes / 1000, 0, 'f', 1);
+    }
+    if (bytes < 1000.0 * 1000 * 1000) {
+        return QStringLiteral("%1 MB").arg(bytes / 1e6, 0, 'f', 1);
+    }
+    return QStringLiteral("%1 GB").arg(bytes / 1e9, 0, 'f', 2);
+}
+
+QString clockText(qint64 seconds) {
+    const qint64 h = seconds / 3600;
+    const qint64 m = seconds / 60 % 60;
+    const qint64 s = seconds % 60;
+    const QString ms =
+        QStringLiteral("%1:%2").arg(m, 2, 10, QLatin1Char('0')).arg(s, 2, 10, QLatin1Char('0'));
+    return h > 0 ? QStringLiteral("%1:%2").arg(h).arg(ms) : ms;
+}
+
+EventPrinter::EventPrinter(Style style, FILE* out) : m_style(style), m_out(out) {}
+
+EventPrinter::Style EventPrinter::styleFor(bool json, FILE* out) {
+    if (json) {
+        return Style::Json;
+    }
+    return ::isatty(::fileno(out)) ? Style::Terminal : Style::Lines;
+}
+
+void EventPrinter::print(const QString& text) {
+    std::fputs(text.toLocal8Bit().constData(), m_out);
+    std::fputc('\n', m_out);
+    std::fflush(m_out);
+}
+
+void EventPrinter::json(const QByteArray& object) {
+    std::fwrite(object.constData(), 1, static_cast<size_t>(object.size()), m_out);
+    std::fputc('\n', m_out);
+    std::fflush(m_out);
+}
+
+void EventPrinter::endBar() {
+    if (m_barShown) {
+        std::fputc('\n', m_out);
+        m_barShown = false;
+    }
+}
+
+void EventPrinter::offer(const QString& name, qint64 size, const QString& address) {
+    if (m_style == Style::Json) {
+        json(QJsonDocument(QJsonObject{{QStringLiteral("event"), QStringLiteral("offer")},
+                                       {QStringLiteral("name"), name},
+                                       {QStringLiteral("size"), size},
+                                       {QStringLiteral("address"), address}})
+                 .toJson(QJsonDocument::Compact));
+        return;
+    }
+    endBar();
+    print(QStringLiteral("Oferta de %1: %2 (%3 bytes, %4)")
+              .arg(address, name)
+              .arg(size)
+              .arg(humanBytes(static_cast<double>(size))));
+}
+
+void EventPrinter::started(qint64 startOffset) {
+    m_startOffset = startOffset;
+    m_clock.start();
+    m_sinceDraw.invalidate();
+    m_lastPercentLine = -1;
+}
+
+void EventPrinter::progress(const TransferProgress& p) {
+    if (!m_clock.isValid()) {
+        started(std::max<qint64>(0, p.bytesDone - 2048));
+    }
+    const bool last = p.bytesDone >= p.total;
+    if (m_sinceDraw.isValid() && m_sinceDraw.elapsed() < kRedrawMs && !last) {
+        return;
+    }
+    m_sinceDraw.start();
+    const double seconds = std::max<qint64>(m_clock.elapsed(), 1) / 1000.0;
+    const double rate = static_cast<double>(p.bytesDone - m_startOffset) / seconds;
+    const int percent = p.total > 0 ? static_cast<int>(p.bytesDone * 100 / p.total) : 100;
+    const qint64 left = rate > 0 ? static_cast<qint64>((p.total - p.bytesDone) / rate) : 0;
+    switch (m_style) {
+        case Style::Json:
+            json(QJsonDocument(QJsonObject{{QStringLiteral("event"), QStringLiteral("progress")},
+                                           {QStringLiteral("bytes"), p.bytesDone},
+                                           {QStringLiteral("total"), p.total},
+                                           {QStringLiteral("percent"), percent},
+                                           {QStringLiteral("rate"), static_cast<qint64>(rate)},
+                                           {QStringLiteral("elapsed"), m_clock.elapsed() / 1000}})
+                     .toJson(QJsonDocument::Compact));
+            return;
+        case Style::Lines:
+            // A line per tenth of the way, so that a log stays short.
+            if (percent / 10 == m_lastPercentLine && !last) {
+                return;
+            }
+            m_lastPercentLine = percent / 10;
+            print(QStringLiteral("%1% %2 de %3, %4/s")
+                      .arg(percent)
+                      .arg(humanBytes(static_cast<double>(p.bytesDone)),
+                           humanBytes(static_cast<double>(p.total)), humanBytes(rate)));
+            return;
+        case Style::Terminal: {
+            const int filled = percent * kBarWidth / 100;
+            const QString bar =
+                QString(filled, QLatin1Char('#')) + QString(kBarWidth - filled, QLatin1Char('.'));
+            const QString line =
+                QStringLiteral("\r[%1] %2% %3 de %4  %5/s  %6  quedan %7  ")
+                    .arg(bar)
+                    .arg(percent, 3)
+                    .arg(humanBytes(static_cast<double>(p.bytesDone)),
+                         humanBytes(static_cast<double>(p.total)), humanBytes(rate),
+                         clockText(m_clock.elapsed() / 1000), clockText(left));
+            std::fputs(line.toLocal8Bit().constData(), m_out);
+            std::fflush(m_out);
+            m_barShown = true;
+            return;
+        }
+    }
+}
+
+void EventPrinter::info(const QString& text) {
+    if (m_style == Style::Json) {
+        json(QJsonDocument(QJsonObject{{QStringLiteral("event"), QStringLiteral("info")},
+                                       {QStringLiteral("text"), text}})
+                 .toJson(QJsonDocument::Compact));
+        return;
+    }
+    endBar();
+    print(text);
+}
+
+void EventPrinter::outcome(const QString& text, int exitCode) {
+    m_clock.invalidate();
+    if (m_style == Style::Json) {
+        json(QJsonDocument(QJsonObject{{QStringLiteral("event"), QStringLiteral("outcome")},
+                                       {QStringLiteral("text"), text},
+                                       {QStringLiteral("code"), exitCode}})
+                 .toJson(QJsonDocument::Compact));
+        return;
+    }
+    endBar();
+    print(text);
+}

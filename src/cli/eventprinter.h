@@ -1,0 +1,47 @@
+#pragma once
+
+#include <QElapsedTimer>
+#include <QString>
+#include <QtGlobal>
+
+#include <cstdio>
+
+#include "engine/transferprogress.h"
+
+// What ruvo-cli tells its user: a progress bar redrawn at most ten times a second on a
+// terminal, plain lines when the output is a file or a pipe, or one JSON object per event
+// (offer, progress, outcome) for scripts.
+class EventPrinter {
+public:
+    enum class Style { Terminal, Lines, Json };
+
+    explicit EventPrinter(Style style, FILE* out = stdout);
+    // Terminal when the output is one, else plain lines; JSON when asked for.
+    static Style styleFor(bool json, FILE* out = stdout);
+
+    void offer(const QString& name, qint64 size, const QString& address);
+    // A transfer began at `startOffset` (bytes already there when it started).
+    void started(qint64 startOffset);
+    void progress(const TransferProgress& progress);
+    // A line for the user ("Conectado.", "Pausa"); nothing in JSON but an "info" event.
+    void info(const QString& text);
+    void outcome(const QString& text, int exitCode);
+
+private:
+    void endBar();
+    void print(const QString& text);
+    void json(const QByteArray& object);
+
+    Style m_style;
+    FILE* m_out;
+    QElapsedTimer m_clock;
+    QElapsedTimer m_sinceDraw;
+    qint64 m_startOffset = 0;
+    bool m_barShown = false;
+    int m_lastPercentLine = -1;
+};
+
+// "12.3 MB", "850.0 KB", "17 B".
+QString humanBytes(double bytes);
+// "01:02:03" or "02:03".
+QString clockText(qint64 seconds);

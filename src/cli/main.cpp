@@ -1,0 +1,90 @@
+// ruvo-cli: sends and receives files as the window does, from a terminal or a script, with
+// no display.
+
+#include <QCoreApplication>
+
+#include <cstdio>
+#include <memory>
+
+#include "cli/clioptions.h"
+#include "cli/eventprinter.h"
+#include "cli/exitcode.h"
+#include "cli/receivecommand.h"
+#include "cli/sendcommand.h"
+#include "engine/receivefolder.h"
+#include "shell/settingsstore.h"
+#include "shell/signalcloser.h"
+
+namespace {
+
+// The window's receive folder when it has one, else the desktop folder, else home.
+QString defaultReceiveFolder() {
+    try {
+        const SettingsStore settings{QString()};
+        if (settings.isOpen()) {
+            const QString folder = settings.readString(QStringLiteral("guardaren"));
+            if (!folder.isEmpty()) {
+                return withFinalSlash(folder);
+            }
+        }
+    } catch (const std::exception&) {
+        // A damaged setting is the window's business; the desktop folder will do.
+    }
+    return withFinalSlash(desktopFolder());
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    QCoreApplication app(argc, argv);
+    QCoreApplication::setApplicationName(QStringLiteral("ruvo-cli"));
+    QCoreApplication::setApplicationVersion(QStringLiteral(PROJECT_VERSION));
+    const CliOptions options = parseCliOptions(QCoreApplication::arguments());
+    switch (options.command) {
+        case CliOptions::Command::Help:
+            std::fputs(cliUsage().toLocal8Bit().constData(), stdout);
+            return kExitDone;
+        case CliOptions::Command::Version:
+            std::printf("ruvo-cli %s\n", PROJECT_VERSION);
+            return kExitDone;
+        case CliOptions::Command::None:
+            std::fprintf(stderr, "ruvo-cli: %s\n%s", options.error.toLocal8Bit().constData(),
+                         cliUsage().toLocal8Bit().constData());
+            return kExitError;
+        default:
+            break;
+    }
+
+    EventPrinter printer(EventPrinter::styleFor(options.json));
+    int exitCode = kExitError;
+    std::unique_ptr<SendCommand> send;
+    std::unique_ptr<ReceiveCommand> receive;
+    std::unique_ptr<SignalCloser> closer;
+    const auto finish = [&exitCode](int code) {
+        exitCode = code;
+        QCoreApplication::exit(code);
+    };
+    if (options.command == CliOptions::Command::Send) {
+        send = std::make_unique<SendCommand>(options, printer);
+        QObject::connect(send.get(), &SendCommand::finished, &app, finish);
+        closer = std::make_unique<SignalCloser>([&send] { send->cancel(); });
+        if (!send->start()) {
+            return kExitError;
+        }
+    } else if (options.command == CliOptions::Command::Receive) {
+        const QString folder =
+            options.folder.isEmpty() ? defaultReceiveFolder() : withFinalSlash(options.folder);
+        receive = std::make_unique<ReceiveCommand>(options, folder, printer);
+        QObject::connect(receive.get(), &ReceiveCommand::finished, &app, finish);
+        closer = std::make_unique<SignalCloser>([&receive] { receive->cancel(); });
+        if (!receive->start()) {
+            return kExitError;
+        }
+    } else {
+        std::fputs("ruvo-cli: list necesita el servicio mDNS del sistema, aun no disponible\n",
+                   stderr);
+        return kExitError;
+    }
+    app.exec();
+    return exitCode;
+}

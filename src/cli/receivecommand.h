@@ -1,0 +1,47 @@
+#pragma once
+
+#include <QObject>
+#include <QTimer>
+
+#include "cli/clioptions.h"
+#include "cli/eventprinter.h"
+#include "cli/terminalprompt.h"
+#include "engine/outcome.h"
+#include "engine/receivingservice.h"
+#include "engine/ttimer.h"
+
+// `ruvo-cli receive`: listens, shows each offer, accepts it by flag or by the user's answer
+// on the terminal, receives it into the folder and, with --once, ends after one transfer.
+class ReceiveCommand : public QObject {
+    Q_OBJECT
+
+public:
+    ReceiveCommand(const CliOptions& options, const QString& folder, EventPrinter& printer,
+                   QObject* parent = nullptr);
+
+    // Starts listening; false (after saying why) when the port cannot be opened.
+    bool start();
+    // Ctrl+C or SIGTERM: a transfer under way ends, its partial file stays for a later
+    // resume, and the command ends as cancelled.
+    void cancel();
+
+signals:
+    void finished(int exitCode);
+
+private:
+    void offered(const ReceivingService::Offer& offer);
+    void asked(quint64 id, ReceivingService::Question question);
+    void ended(Outcome outcome);
+
+    const CliOptions& m_options;
+    QString m_folder;
+    EventPrinter& m_printer;
+    TerminalPrompt m_prompt;
+    TTimer m_elapsed;
+    ReceivingService m_service;
+    QTimer m_retryAfterDiskFull;
+    bool m_offered = false;
+    bool m_declined = false;
+    bool m_cancelling = false;
+    bool m_started = false;
+};
