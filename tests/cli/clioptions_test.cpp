@@ -1,0 +1,75 @@
+#include <gtest/gtest.h>
+
+#include "cli/clioptions.h"
+
+namespace {
+
+using Command = CliOptions::Command;
+using Answer = CliOptions::Answer;
+
+CliOptions parse(const QString& line) {
+    return parseCliOptions((QStringLiteral("ruvo-cli ") + line).split(u' ', Qt::SkipEmptyParts));
+}
+
+TEST(CliOptions, CommandLinesAreReadOrRefused) {
+    struct Case {
+        const char* line;
+        Command command;
+        bool refused;
+    };
+    const Case cases[] = {
+        {"send f.bin 10.0.0.1", Command::Send, false},
+        {"send f.bin", Command::None, true},
+        {"send a b c", Command::None, true},
+        {"receive", Command::Receive, false},
+        {"receive extra", Command::None, true},
+        {"list --json", Command::List, false},
+        {"", Command::None, true},
+        {"fly", Command::None, true},
+        {"receive --accept --ask", Command::Receive, true},
+        {"receive --continue maybe", Command::Receive, true},
+        {"receive --port 0", Command::None, true},
+        {"receive --port 65535", Command::None, true},  // the fast lane needs N + 1
+        {"receive --port x", Command::None, true},
+        {"receive --dir", Command::None, true},
+        {"receive --bogus", Command::None, true},
+        {"--help", Command::Help, false},
+        {"send x --version", Command::Version, false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.line);
+        const CliOptions options = parse(QString::fromUtf8(c.line));
+        EXPECT_EQ(options.error.isEmpty(), !c.refused) << options.error.toStdString();
+        if (!c.refused) {
+            EXPECT_EQ(options.command, c.command);
+        }
+    }
+}
+
+TEST(CliOptions, ValuesAndDefaults) {
+    CliOptions o = parse(QStringLiteral("send /tmp/a b.example --port 7000 --json --classic"));
+    EXPECT_EQ(o.file, QStringLiteral("/tmp/a"));
+    EXPECT_EQ(o.address, QStringLiteral("b.example"));
+    EXPECT_EQ(o.port, 7000);
+    EXPECT_TRUE(o.json);
+    EXPECT_TRUE(o.classic);
+
+    o = parse(QStringLiteral("receive"));
+    EXPECT_EQ(o.port, 9950);
+    EXPECT_FALSE(o.acceptAll);
+    EXPECT_EQ(o.continueExisting, Answer::Ask);  // asking by default, also about partials
+    EXPECT_TRUE(o.announce);
+
+    o = parse(QStringLiteral("receive --accept --once --dir /x --no-announce"));
+    EXPECT_TRUE(o.acceptAll);
+    EXPECT_EQ(o.continueExisting, Answer::Yes);  // unattended, partial files are continued
+    EXPECT_TRUE(o.once);
+    EXPECT_EQ(o.folder, QStringLiteral("/x"));
+    EXPECT_FALSE(o.announce);
+
+    o = parse(QStringLiteral("receive --accept --continue no"));
+    EXPECT_EQ(o.continueExisting, Answer::No);
+    EXPECT_TRUE(cliUsage().contains(QStringLiteral("Codigos de salida")));
+}
+
+}  // namespace

@@ -1,0 +1,221 @@
+// Real transfers over loopback between ruvo-cli processes, and between ruvo-cli and a window
+// in this process; files compared by content, exit codes checked.
+
+#include <gtest/gtest.h>
+
+#include <QDir>
+#include <QFileInfo>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QTemporaryDir>
+
+#include <netinet/in.h>
+#include <signal.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include "cli/cliprocess.h"
+#include "cli/exitcode.h"
+#include "endtoend/copies.h"
+#include "net/serverendpoint.h"
+#include "shell/formruvo.h"
+
+namespace {
+
+// A port nobody listens on now (the system's choice), with the one above it free too.
+quint16 freePort() {
+    for (int attempt = 0; attempt < 20; ++attempt) {
+        const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        socklen_t length = sizeof address;
+        ::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
+        ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length);
+        ::close(fd);
+        const quint16 port = ntohs(address.sin_port);
+        if (port < 65000) {
+            return port;
+        }
+    }
+    return 0;
+}
+
+QString arg(quint16 port) {
+    return QString::number(port);
+}
+
+struct Folders {
+    QTemporaryDir source;
+    QTemporaryDir target;
+    QString sourceFile(const QString& name) const { return source.path() + u'/' + name; }
+    QString targetFile(const QString& name) const { return target.path() + u'/' + name; }
+};
+
+// A receiving ruvo-cli that accepts everything once, on a free port.
+std::unique_ptr<CliProcess> receiverOnce(const Folders& folders, quint16 port,
+                                         const QStringList& extra = {}) {
+    auto receiver = std::make_unique<CliProcess>(
+        QStringList{QStringLiteral("receive"), QStringLiteral("--dir"), folders.target.path(),
+                    QStringLiteral("--accept"), QStringLiteral("--once"), QStringLiteral("--port"),
+                    arg(port)} +
+        extra);
+    EXPECT_TRUE(receiver->waitForOutput("Esperando ofertas"));
+    return receiver;
+}
+
+TEST(CliTransfers, CliToCliMovesFilesOfEverySizeAndName) {
+    struct Case {
+        const char* name;
+        qint64 size;
+    };
+    const Case cases[] = {
+        {"empty.bin", 0}, {"one.bin", 1}, {"block.bin", 2048}, {"año ñandú.bin", 1024 * 1024 + 7}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        Folders folders;
+        const QString name = QString::fromUtf8(c.name);
+        const QByteArray content = patternBytes(c.size, static_cast<quint32>(c.size) + 1);
+        writeFile(folders.sourceFile(name), content);
+        const quint16 port = freePort();
+        auto receiver = receiverOnce(folders, port);
+        CliProcess sender({QStringLiteral("send"), folders.sourceFile(name),
+                           QStringLiteral("127.0.0.1"), QStringLiteral("--port"), arg(port)});
+        EXPECT_EQ(sender.waitForExit(), kExitDone) << sender.output().toStdString();
+        EXPECT_EQ(receiver->waitForExit(), kExitDone) << receiver->output().toStdString();
+        EXPECT_TRUE(sender.output().contains("Enviado!"));
+        EXPECT_TRUE(receiver->output().contains("Recibido!"));
+        EXPECT_EQ(readFile(folders.targetFile(name)), content);
+    }
+}
+
+TEST(CliTransfers, APartialFileIsContinuedOrTheOfferDeclined) {
+    const QByteArray content = patternBytes(300000, 9);
+    for (const char* answer : {"yes", "no"}) {
+        SCOPED_TRACE(answer);
+        Folders folders;
+        writeFile(folders.sourceFile(QStringLiteral("f.bin")), content);
+        writeFile(folders.targetFile(QStringLiteral("f.bin")), content.first(100000));
+        const quint16 port = freePort();
+        auto receiver = receiverOnce(folders, port,
+                                     {QStringLiteral("--continue"), QString::fromLatin1(answer)});
+        CliProcess sender({QStringLiteral("send"), folders.sourceFile(QStringLiteral("f.bin")),
+                           QStringLiteral("127.0.0.1"), QStringLiteral("--port"), arg(port)});
+        const bool yes = QByteArray(answer) == "yes";
+        EXPECT_EQ(sender.waitForExit(), yes ? kExitDone : kExitRefused)
+            << sender.output().toStdString();
+        EXPECT_EQ(receiver->waitForExit(), yes ? kExitDone : kExitRefused)
+            << receiver->output().toStdString();
+        EXPECT_EQ(readFile(folders.targetFile(QStringLiteral("f.bin"))),
+                  yes ? content : content.first(100000));
+    }
+}
+
+TEST(CliTransfers, BusyAndRefusedAndPortTaken) {
+    Folders folders;
+    writeFile(folders.sourceFile(QStringLiteral("f.bin")), "abc");
+    const quint16 port = freePort();
+    // A receiver that asks, and nobody answers: its first offer keeps it busy.
+    CliProcess receiver({QStringLiteral("receive"), QStringLiteral("--dir"), folders.target.path(),
+                         QStringLiteral("--ask"), QStringLiteral("--port"), arg(port)});
+    ASSERT_TRUE(receiver.waitForOutput("Esperando ofertas"));
+    CliProcess first({QStringLiteral("send"), folders.sourceFile(QStringLiteral("f.bin")),
+                      QStringLiteral("127.0.0.1"), QStringLiteral("--port"), arg(port)});
+    ASSERT_TRUE(receiver.waitForOutput("¿Recibir f.bin?"));
+    CliProcess second({QStringLiteral("send"), folders.sourceFile(QStringLiteral("f.bin")),
+                       QStringLiteral("127.0.0.1"), QStringLiteral("--port"), arg(port)});
+    EXPECT_EQ(second.waitForExit(), kExitRefused);
+    EXPECT_TRUE(second.output().contains("Destino Ocupado."));
+
+    // The port is taken: one line that names it.
+    CliProcess taken({QStringLiteral("receive"), QStringLiteral("--dir"), folders.target.path(),
+                      QStringLiteral("--port"), arg(port)});
+    EXPECT_EQ(taken.waitForExit(), kExitError);
+    EXPECT_TRUE(taken.output().contains(QByteArray::number(port))) << taken.output().toStdString();
+
+    receiver.write("n\n");  // the offer is declined
+    EXPECT_EQ(first.waitForExit(), kExitRefused) << first.output().toStdString();
+    receiver.signal(SIGTERM);
+    EXPECT_EQ(receiver.waitForExit(), kExitCancelled);
+
+    CliProcess refused({QStringLiteral("send"), folders.sourceFile(QStringLiteral("f.bin")),
+                        QStringLiteral("127.0.0.1"), QStringLiteral("--port"), arg(freePort())});
+    EXPECT_EQ(refused.waitForExit(), kExitRefused);
+    CliProcess badName({QStringLiteral("send"), folders.sourceFile(QStringLiteral("f.bin")),
+                        QStringLiteral("no-such-host.invalid"), QStringLiteral("--port"),
+                        arg(port)});
+    EXPECT_EQ(badName.waitForExit(), kExitError);
+    EXPECT_TRUE(badName.output().contains("Direccion Erronea."));
+}
+
+// Ctrl+C on either side ends the transfer in order: the receiver keeps a partial file that
+// is a prefix of the source, for a later resume.
+TEST(CliTransfers, InterruptingEitherSideKeepsAPrefix) {
+    const QByteArray content = patternBytes(96 * 1024 * 1024, 5);
+    for (const bool interruptReceiver : {true, false}) {
+        SCOPED_TRACE(interruptReceiver ? "receiver" : "sender");
+        Folders folders;
+        writeFile(folders.sourceFile(QStringLiteral("big.bin")), content);
+        const quint16 port = freePort();
+        auto receiver = receiverOnce(folders, port, {QStringLiteral("--json")});
+        CliProcess sender({QStringLiteral("send"), folders.sourceFile(QStringLiteral("big.bin")),
+                           QStringLiteral("127.0.0.1"), QStringLiteral("--port"), arg(port),
+                           QStringLiteral("--json")});
+        ASSERT_TRUE(receiver->waitForOutput("\"event\":\"progress\""));
+        (interruptReceiver ? receiver.get() : &sender)->signal(SIGINT);
+        const int senderCode = sender.waitForExit();
+        const int receiverCode = receiver->waitForExit();
+        EXPECT_EQ(interruptReceiver ? receiverCode : senderCode, kExitCancelled);
+        EXPECT_NE(interruptReceiver ? senderCode : receiverCode, kExitDone);
+        const QByteArray partial = readFile(folders.targetFile(QStringLiteral("big.bin")));
+        EXPECT_LT(partial.size(), content.size());
+        EXPECT_EQ(partial, content.first(partial.size()));
+    }
+}
+
+TEST(CliTransfers, WindowAndCliTalkBothWays) {
+    Folders folders;
+    const QByteArray content = patternBytes(500000, 17);
+    writeFile(folders.sourceFile(QStringLiteral("ventana.bin")), content);
+
+    // Window to CLI.
+    const quint16 port = freePort();
+    auto receiver = receiverOnce(folders, port);
+    Copy window(port);
+    window.send(folders.sourceFile(QStringLiteral("ventana.bin")));
+    EXPECT_EQ(receiver->waitForExit(), kExitDone) << receiver->output().toStdString();
+    ASSERT_TRUE(waitUntil([&] { return window.panel(1) == QStringLiteral("Enviado!"); }));
+    EXPECT_EQ(readFile(folders.targetFile(QStringLiteral("ventana.bin"))), content);
+
+    // CLI to window.
+    CliProcess sender({QStringLiteral("send"), folders.sourceFile(QStringLiteral("ventana.bin")),
+                       QStringLiteral("127.0.0.1"), QStringLiteral("--port"), arg(window.port())});
+    ASSERT_TRUE(window.acceptOffer());
+    EXPECT_EQ(sender.waitForExit(), kExitDone) << sender.output().toStdString();
+    ASSERT_TRUE(waitUntil([&] { return window.panel(1) == QStringLiteral("Recibido!"); }));
+    EXPECT_EQ(readFile(window.receiveFolder() + QStringLiteral("ventana.bin")), content);
+}
+
+TEST(CliTransfers, RunsWithNoDisplayAtAll) {
+    QProcessEnvironment bare;
+    bare.insert(QStringLiteral("PATH"), qEnvironmentVariable("PATH"));
+    bare.insert(QStringLiteral("HOME"), QDir::tempPath());
+    bare.insert(QStringLiteral("LC_ALL"), QStringLiteral("C.UTF-8"));
+    Folders folders;
+    writeFile(folders.sourceFile(QStringLiteral("f.bin")), patternBytes(10000, 2));
+    const quint16 port = freePort();
+    CliProcess receiver(
+        {QStringLiteral("receive"), QStringLiteral("--dir"), folders.target.path(),
+         QStringLiteral("--accept"), QStringLiteral("--once"), QStringLiteral("--port"), arg(port)},
+        bare);
+    ASSERT_TRUE(receiver.waitForOutput("Esperando ofertas"));
+    CliProcess sender({QStringLiteral("send"), folders.sourceFile(QStringLiteral("f.bin")),
+                       QStringLiteral("127.0.0.1"), QStringLiteral("--port"), arg(port)},
+                      bare);
+    EXPECT_EQ(sender.waitForExit(), kExitDone) << sender.output().toStdString();
+    EXPECT_EQ(receiver.waitForExit(), kExitDone);
+    EXPECT_EQ(readFile(folders.targetFile(QStringLiteral("f.bin"))),
+              readFile(folders.sourceFile(QStringLiteral("f.bin"))));
+}
+
+}  // namespace
