@@ -27,9 +27,10 @@ export QT_QPA_PLATFORM=offscreen
 
 command -v /usr/bin/time >/dev/null || { echo "bench/run.sh needs /usr/bin/time (apt-get install time)"; exit 1; }
 cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=Release -DBUILD_TESTING=ON >/dev/null
-cmake --build "$build" -j"$(nproc)" --target ruvo-harness refpair >/dev/null
+cmake --build "$build" -j"$(nproc)" --target ruvo-harness ruvo-cli refpair >/dev/null
 harness=$PWD/$build/tests/harness/ruvo-harness
 refpair=$PWD/$build/bench/refpair
+cli=$PWD/$build/src/cli/ruvo-cli
 
 work=$(mktemp -d)
 netns_made=""
@@ -54,6 +55,7 @@ goal() {  # <name> <figure> <awk condition on x>
 
 # run_case <kind> <file> <cpu-recv> <cpu-send> <ns-recv> <ns-send> <address>
 #   kind: ruvo  Ruvo to Ruvo            ref    reference pair        raw  raw TCP copy
+#         cli   ruvo-cli to ruvo-cli
 #         one   reference sender, one send per block, to a Ruvo receiver
 #         split reference sender, header and payload in two sends with Nagle on, to Ruvo
 #         refsplit  the same split sender to the reference receiver
@@ -73,6 +75,7 @@ run_case() {
       receiver_cmd=("$harness" --listen-port "$port" --config "$out/cfg-r" --folder "$out/recv"
         --accept --exit-after-transfer)
       ;;
+    cli) receiver_cmd=("$cli" receive --dir "$out/recv" --accept --once --port "$port") ;;
     ref | refsplit) receiver_cmd=("$refpair" recv "$port" "$out/recv") ;;
     raw) receiver_cmd=("$refpair" rawrecv "$port" "$out/recv/$(basename "$payload")") ;;
   esac
@@ -81,6 +84,7 @@ run_case() {
       sender_cmd=("$harness" --listen-port 0 --connect-port "$port" --config "$out/cfg-s"
         --send "$payload" --to "$addr" --exit-after-transfer)
       ;;
+    cli) sender_cmd=("$cli" send "$payload" "$addr" --port "$port") ;;
     ref | one) sender_cmd=("$refpair" send "$addr" "$port" "$payload") ;;
     split | refsplit) sender_cmd=("$refpair" send "$addr" "$port" "$payload" split) ;;
     raw) sender_cmd=("$refpair" rawsend "$addr" "$port" "$payload") ;;
@@ -166,7 +170,7 @@ run_link() {
   bytes=$(stat -c %s "$file")
   declare -A rate cpu_mib
   local kind
-  for kind in ruvo ref raw one split refsplit; do
+  for kind in ruvo cli ref raw one split refsplit; do
     run_best "$kind" "$file" "$cpu_r" "$cpu_s" "$ns_r" "$ns_s" "$addr"
     row "$label" "$kind" "$bytes"
     rate[$kind]=$(awk -v b="$bytes" -v ms="$ms" 'BEGIN {print b / ms}')
@@ -180,7 +184,8 @@ run_link() {
   cpu_ratio=$(awk -v a="${cpu_mib[ruvo]}" -v r="${cpu_mib[ref]}" 'BEGIN {printf "%.2f", (r > 0 ? a / r : 99)}')
   printf "%-24s ruvo/ref %s   split/one (Ruvo receiver) %s   cpu/MiB ruvo/ref %s   ruvo/raw %.4f\n" \
     "" "$to_ref" "$split_ratio" "$cpu_ratio" "$(awk -v a="${rate[ruvo]}" -v w="${rate[raw]}" 'BEGIN {print a / w}')"
-  printf "%-24s split/one (reference receiver) %s\n" "" "$ref_split_ratio"
+  printf "%-24s split/one (reference receiver) %s   cli/ref %.2f\n" "" "$ref_split_ratio" \
+    "$(awk -v a="${rate[cli]}" -v r="${rate[ref]}" 'BEGIN {print a / r}')"
   if [ "$cpu_r" = "$cpu_s" ]; then
     goal "$label: ruvo/ref >= 0.75" "$to_ref" "x >= 0.75"
   else
@@ -193,7 +198,7 @@ run_link() {
 echo "File: $size_mib MiB. MB = 10^6 bytes; cpu-r, cpu-s: CPU seconds of the receiving and the"
 echo "sending process (start-up included); cpu/MiB: both together per MiB; peak: largest resident"
 echo "size in KiB; gap: longest pause of a window's 10 ms timer, in ms."
-echo "Pairs: ruvo = Ruvo to Ruvo; ref = reference pair; raw = raw TCP copy; one, split = reference"
+echo "Pairs: ruvo = Ruvo to Ruvo (windows); cli = ruvo-cli to ruvo-cli; ref = reference pair; raw = raw TCP copy; one, split = reference"
 echo "sender to a Ruvo receiver, each block in one send, or in two sends with Nagle on; refsplit ="
 echo "the two-send sender to the reference receiver (what the split costs without Ruvo)."
 echo "Each pair run $runs time(s), the fastest shown. Load before the run: $(cut -d' ' -f1-3 /proc/loadavg)"
