@@ -14,6 +14,7 @@
 #include "copies.h"
 #include "shell/formruvo.h"
 #include "shell/tpagecontrol.h"
+#include "widgets/folderedit.h"
 #include "engine/ttimer.h"
 
 namespace {
@@ -286,6 +287,31 @@ TEST(SendingTest, AnAddressThatIsNoAddressIsRefusedAtOnce) {
     ASSERT_TRUE(waitUntil([&] { return sender.w().Enviar->text() == QStringLiteral("Enviar"); }));
     EXPECT_EQ(sender.panel(1), QStringLiteral("Direccion Erronea."));
     EXPECT_EQ(sender.panel(0), QStringLiteral("Desconectado."));
+}
+
+}  // namespace
+
+namespace {
+
+// The target is fixed when the offer is accepted: choosing another receive folder during the
+// transfer (one holding an unrelated file of the same name) applies to the next transfer.
+TEST_F(TransferTest, AFolderChosenDuringATransferAppliesToTheNextOne) {
+    const QByteArray bytes = patternBytes(4 * 1024 * 1024, 21);
+    QTemporaryDir other;
+    const QString otherFile = other.path() + QStringLiteral("/big.bin");
+    const QByteArray unrelated = patternBytes(6 * 1024 * 1024, 22);
+    writeFile(otherFile, unrelated);
+    sender.send(sourceFile(QStringLiteral("big.bin"), bytes));
+    ASSERT_TRUE(receiver.acceptOffer());
+    ASSERT_TRUE(flowing());
+    receiver.w().PausarRecepcion->click();
+    ASSERT_TRUE(waitUntil([&] { return sender.w().Pausado->isActive(); }));
+    receiver.w().GuardarEn->setText(other.path());
+    receiver.w().PausarRecepcion->click();
+    ASSERT_TRUE(bothEnded(kEnviado, kRecibido, 60000));
+    EXPECT_EQ(readFile(received(QStringLiteral("big.bin"))), bytes);
+    EXPECT_EQ(readFile(otherFile), unrelated);
+    EXPECT_EQ(receiver.w().GuardarEn->text(), other.path() + QLatin1Char('/'));
 }
 
 }  // namespace
