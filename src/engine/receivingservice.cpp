@@ -224,7 +224,7 @@ void ReceivingService::takeBlock(const ReceiverInput::Message& message, TSocketC
         return;
     }
     if (written == FileAccess::WriteResult::WriteFailed) {
-        if (FileAccess::freeSpace(m_folder) > 0) {
+        if (m_freeSpace(m_folder) > 0) {
             // Not for want of space (a size limit, a quota, an I/O error, a read-only file
             // system): asking for the same block again would fail the same way for ever.
             m_outcome = Outcome::CannotWrite;
@@ -313,7 +313,7 @@ void ReceivingService::acceptOffer(const QString& folder) {
     m_folder = folder;
     m_target = folder + m_offer.name;
     m_state = State::Asking;
-    if (FileAccess::freeSpace(m_folder) < m_offer.size) {
+    if (m_freeSpace(m_folder) < m_offer.size) {
         m_question = Question::LowSpace;
         emit questionAsked(++m_questionId, m_question);
         return;

@@ -4,6 +4,8 @@
 #include <QPointer>
 #include <QString>
 
+#include <functional>
+
 #include "engine/outcome.h"
 #include "engine/peerinput.h"
 #include "engine/transferprogress.h"
@@ -78,6 +80,11 @@ public:
     // The connection served: the oldest one open that was not told to go; null when none.
     TSocketConnection* servedConnection() const;
 
+    // How the free space of a folder is told (FileAccess::freeSpace unless a test says
+    // otherwise, to make a disk look full).
+    using FreeSpaceProbe = std::function<qint64(const QString& folder)>;
+    void setFreeSpaceProbe(FreeSpaceProbe probe) { m_freeSpace = std::move(probe); }
+
     TServerEndpoint* endpoint() const { return m_server; }
     TTimer* intruderTimer() const { return m_intruder; }
 
@@ -149,5 +156,6 @@ private:
     bool m_listenWanted = true;
     quint64 m_offerSerial = 0;
     quint64 m_questionId = 0;
+    FreeSpaceProbe m_freeSpace = &FileAccess::freeSpace;
     Question m_question = Question::LowSpace;
 };

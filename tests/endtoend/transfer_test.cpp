@@ -11,6 +11,10 @@
 #include <QPushButton>
 #include <QTemporaryDir>
 
+#include <sys/resource.h>
+
+#include <csignal>
+
 #include "copies.h"
 #include "shell/formruvo.h"
 #include "shell/tpagecontrol.h"
@@ -312,6 +316,51 @@ TEST_F(TransferTest, AFolderChosenDuringATransferAppliesToTheNextOne) {
     EXPECT_EQ(readFile(received(QStringLiteral("big.bin"))), bytes);
     EXPECT_EQ(readFile(otherFile), unrelated);
     EXPECT_EQ(receiver.w().GuardarEn->text(), other.path() + QLatin1Char('/'));
+}
+
+// A disk that runs full shows its box; a user who makes room and resumes while the box is up
+// gets a running transfer without a blinking "Pausa" once the box is gone.
+TEST_F(TransferTest, AfterTheDiskFullBoxPausaBlinksOnlyWhileStillPaused) {
+    const QByteArray bytes = patternBytes(2 * 1024 * 1024, 23);
+    bool full = false;  // room enough when the offer is accepted
+    receiver.w().Receiving()->setFreeSpaceProbe(
+        [&full](const QString&) -> qint64 { return full ? 0 : qint64(1) << 40; });
+    rlimit old{};
+    ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &old), 0);
+    const auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
+    const auto restore = [&] {
+        ::setrlimit(RLIMIT_FSIZE, &old);
+        std::signal(SIGXFSZ, oldHandler);
+    };
+    bool boxShown = false;
+    receiver.dialogs.onAsk = [&](const ScriptedUserDialogs::Asked& asked) {
+        if (asked.text == QStringLiteral("Sin espacio en disco.")) {
+            boxShown = true;
+            restore();
+            full = false;
+            receiver.w().PausarRecepcion->click();  // "Reanudar": there is room again
+        }
+    };
+    int blinkingBlocks = 0;
+    QObject::connect(receiver.w().Receiving(), &ReceivingService::progress, &receiver.w(), [&] {
+        if (boxShown && receiver.w().Pausado->isActive()) {
+            ++blinkingBlocks;
+        }
+    });
+    const QString path = sourceFile(QStringLiteral("full.bin"), bytes);
+    rlimit limited = old;
+    limited.rlim_cur = 256 * 1024;
+    ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &limited), 0);
+    sender.send(path);
+    const bool accepted = receiver.acceptOffer();
+    full = true;
+    const bool ended = bothEnded(kEnviado, kRecibido, 60000);
+    restore();
+    ASSERT_TRUE(accepted);
+    ASSERT_TRUE(ended);
+    EXPECT_TRUE(boxShown);
+    EXPECT_EQ(blinkingBlocks, 0);
+    EXPECT_EQ(readFile(received(QStringLiteral("full.bin"))), bytes);
 }
 
 }  // namespace
