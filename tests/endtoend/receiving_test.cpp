@@ -10,8 +10,12 @@
 #include <QPushButton>
 #include <QTemporaryDir>
 
+#include <stdexcept>
+#include <utility>
+
 #include "copies.h"
 #include "shell/formruvo.h"
+#include "shell/ruvoapplication.h"
 #include "transfer/protocol.h"
 #include "widgets/folderedit.h"
 
@@ -154,6 +158,32 @@ TEST_F(ReceivingTest, GarbageAndEmptyReadsAreHandledWithoutABox) {
     }
     ASSERT_TRUE(listeningAgain());
     EXPECT_TRUE(receiver.dialogs.asked().empty());
+}
+
+// An exception in the middle of handling a peer's input (here from a listener of the offer)
+// goes to the error box; the receiving side goes on reading the next peers as before.
+TEST_F(ReceivingTest, AnExceptionWhileHandlingInputLeavesTheReceiverReading) {
+    auto* app = qobject_cast<RuvoApplication*>(QCoreApplication::instance());
+    ASSERT_NE(app, nullptr);
+    app->setErrorDialogs(&receiver.dialogs);
+    bool thrown = false;
+    QObject::connect(receiver.w().Receiving(), &ReceivingService::offerArrived, &receiver.w(),
+                     [&thrown] {
+                         if (!std::exchange(thrown, true)) {
+                             throw std::runtime_error("Fallo al mostrar la oferta");
+                         }
+                     });
+    {
+        auto peer = offering("first.bin", 3);
+        ASSERT_TRUE(waitUntil(
+            [&] { return !receiver.dialogs.texts(ScriptedUserDialogs::Kind::Error).isEmpty(); }));
+    }
+    ASSERT_TRUE(listeningAgain());
+    auto peer = offering("second.bin", 3);
+    ASSERT_TRUE(receiver.w().Recibir->isEnabled());
+    receiver.w().Recibir->click();
+    EXPECT_EQ(peer->receive(3), QByteArray("a|0"));
+    app->setErrorDialogs(nullptr);
 }
 
 }  // namespace

@@ -16,10 +16,10 @@
 #include <csignal>
 
 #include "copies.h"
+#include "engine/ttimer.h"
 #include "shell/formruvo.h"
 #include "shell/tpagecontrol.h"
 #include "widgets/folderedit.h"
-#include "engine/ttimer.h"
 
 namespace {
 
