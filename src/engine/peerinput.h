@@ -20,6 +20,16 @@ void takeInputSlice(TSocketConnection* socket, Input& input) {
     input.commitAppend(std::max<qsizetype>(n, 0));
 }
 
+class AnswerBacklog;
+
+// Handles the messages of one read event: reads a slice, then takes each complete message
+// once, in order, while `stillServed()` holds (a message may end the connection), leaving a
+// message cut short by the read for the next event. A peer that leaves too many answers
+// unread is closed.
+template <typename Input, typename StillServed, typename Dispatch>
+void handleReadEvent(TSocketConnection* socket, Input& input, AnswerBacklog& backlog,
+                     StillServed stillServed, Dispatch dispatch);
+
 // Whether a peer leaves more than kMaxUnreadBytes of our answers unread (queued by us or by
 // the kernel). The protocol has one message in flight, so a peer that asks for more
 // meanwhile is no peer of it: its requests would pile up answers without bound. Our own
@@ -35,3 +45,20 @@ public:
 private:
     int m_sinceKernelCheck = 0;
 };
+
+template <typename Input, typename StillServed, typename Dispatch>
+void handleReadEvent(TSocketConnection* socket, Input& input, AnswerBacklog& backlog,
+                     StillServed stillServed, Dispatch dispatch) {
+    takeInputSlice(socket, input);
+    while (stillServed()) {
+        const typename Input::Message message = input.next();
+        if (message.kind == Input::Kind::NeedMore) {
+            break;
+        }
+        if (backlog.exceeded(socket)) {
+            socket->CloseConnection();
+            break;
+        }
+        dispatch(message);
+    }
+}

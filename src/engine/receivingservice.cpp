@@ -137,21 +137,11 @@ void ReceivingService::clientRead(TSocketConnection* socket) {
     if (socket != servedConnection()) {
         return;  // the bytes of any other peer stay unread
     }
-    takeInputSlice(socket, m_input);
-    // Nothing below waits for the user, so this loop never runs inside itself: each message
-    // is handled once, in order, until one of them ends the connection.
-    QPointer<TSocketConnection> guard(socket);
-    while (guard && socket == servedConnection()) {
-        const ReceiverInput::Message message = m_input.next();
-        if (message.kind == ReceiverInput::Kind::NeedMore) {
-            break;
-        }
-        if (m_backlog.exceeded(socket)) {
-            socket->CloseConnection();
-            break;
-        }
-        dispatch(message, socket);
-    }
+    // Nothing below waits for the user, so this never runs inside itself.
+    const QPointer<TSocketConnection> guard(socket);
+    handleReadEvent(
+        socket, m_input, m_backlog, [&] { return guard && socket == servedConnection(); },
+        [&](const ReceiverInput::Message& message) { dispatch(message, socket); });
     emit activity();
 }
 

@@ -192,20 +192,9 @@ void SendingSession::clientConnect(TSocketConnection* socket) {
 }
 
 void SendingSession::clientRead(TSocketConnection* socket) {
-    takeInputSlice(socket, m_input);
-    // Each complete message is handled once, in order, until one of them ends the
-    // connection; a message cut short by the read waits for the next one.
-    while (socket->IsConnected()) {
-        const SenderInput::Message message = m_input.next();
-        if (message.kind == SenderInput::Kind::NeedMore) {
-            break;
-        }
-        if (m_backlog.exceeded(socket)) {
-            socket->CloseConnection();
-            break;
-        }
-        dispatch(message, socket);
-    }
+    handleReadEvent(
+        socket, m_input, m_backlog, [socket] { return socket->IsConnected(); },
+        [&](const SenderInput::Message& message) { dispatch(message, socket); });
     emit activity();
 }
 
