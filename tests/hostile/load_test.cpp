@@ -1,5 +1,6 @@
-// Load on a receiving copy: while a large transfer runs between two copies (separate
-// processes), 200 more peers connect and go: some stay silent, some send garbage, some
+// Load on a receiving copy: while a transfer between two copies (separate processes) is
+// served, held by the sender's pause so that it is still served when the last peer comes,
+// 200 more peers connect and go: some stay silent, some send garbage, some
 // offer files, some drop the connection at once. The listen queue holds 5, so many connects
 // wait for a SYN retry; the timeouts allow for that and stay bounded. The transfer ends
 // byte-identical, every extra peer is told "o" and closed, and the copy holds as many file
@@ -28,7 +29,7 @@ TEST(Load, TransferSurvivesAStormOfPeersWithoutLeakingDescriptors) {
     QTemporaryDir root;
     ASSERT_TRUE(root.isValid());
     ASSERT_TRUE(QDir(root.path()).mkpath(QStringLiteral("recv")));
-    const qint64 size = 64 << 20;
+    const qint64 size = 16 << 20;
     const QString source = root.filePath(QStringLiteral("load.bin"));
     const QString received = root.filePath(QStringLiteral("recv/load.bin"));
     ASSERT_TRUE(writePatternFile(source, size, 3));
@@ -54,24 +55,30 @@ TEST(Load, TransferSurvivesAStormOfPeersWithoutLeakingDescriptors) {
         << receiver.transcript().toStdString();
     receiver.command(QStringLiteral("click Recibir"));
     ASSERT_TRUE(waitUntil([&] { return fileSize(received) > 0; }, 30000));
+    // The sender pauses: the transfer stays served (a peer coming now must be told "o") for
+    // however long the storm takes on this machine, and resumes afterwards.
+    sender.command(QStringLiteral("click PausarEnvio"));
+    ASSERT_TRUE(receiver.waitForStatus(
+        [](const HarnessProcess::Status& s) {
+            return s.at(QStringLiteral("pausarRecepcionEnabled")) == QStringLiteral("0");
+        },
+        30000))
+        << receiver.transcript().toStdString();
 
     // The storm, while this thread also reads the copies' output between its polls.
     const qint64 dropsBefore = listenDrops();
     PeerStorm storm(receiver.port(), kPeers, kBurst, kSpacingMs, kPeerTimeoutMs);
     QElapsedTimer clock;
     clock.start();
-    qint64 transferEndedMs = -1;
-    ASSERT_TRUE(storm.run(60000, [&] {
-        QCoreApplication::processEvents();
-        if (transferEndedMs < 0 && fileSize(received) == size) {
-            transferEndedMs = clock.elapsed();
-        }
-    }));
+    ASSERT_TRUE(storm.run(60000, [&] { QCoreApplication::processEvents(); }));
     const qint64 stormMs = clock.elapsed();
     const qint64 drops = listenDrops() - dropsBefore;
-    // A peer that came after the transfer would be served instead of told "o".
-    const std::string timing = "storm " + std::to_string(stormMs) + " ms, transfer ended at " +
-                               std::to_string(transferEndedMs) + " ms of it";
+    // Held by the pause, the transfer was served from the first peer to the last.
+    const qint64 heldAt = fileSize(received);
+    EXPECT_LT(heldAt, size);
+    EXPECT_EQ(receiver.status().at(QStringLiteral("served")), QStringLiteral("1"));
+    sender.command(QStringLiteral("click PausarEnvio"));
+    const std::string timing = "storm " + std::to_string(stormMs) + " ms";
 
     // Every peer the copy came to know was told "o" and closed. Only a silent peer whose
     // handshake the kernel dropped at the full listen queue may be unknown to the copy: it
@@ -116,7 +123,7 @@ TEST(Load, TransferSurvivesAStormOfPeersWithoutLeakingDescriptors) {
     EXPECT_EQ(status.at(QStringLiteral("connections")), QStringLiteral("0"));
     std::printf(
         "storm of %d peers: %lld ms, %lld dropped at the listen queue, %d silent "
-        "peers never known to the copy; transfer of %lld MiB ran on\n",
+        "peers never known to the copy; transfer of %lld MiB held by a pause meanwhile\n",
         kPeers, static_cast<long long>(stormMs), static_cast<long long>(drops), stranded,
         static_cast<long long>(size >> 20));
 
