@@ -8,6 +8,8 @@ packages=(
   libgtest-dev libgmock-dev
   clang-14 libclang-rt-14-dev
   fonts-liberation
+  xvfb xauth dbus-daemon at-spi2-core python3-gi gir1.2-atspi-2.0
+  appstream dpkg-dev file
 )
 
 missing=()
@@ -20,5 +22,5 @@ sudo=""
 if [ "$(id -u)" -ne 0 ]; then
   sudo="sudo"
 fi
-$sudo apt-get update -qq
-DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}"
+$sudo apt-get -o DPkg::Lock::Timeout=600 update -qq
+DEBIAN_FRONTEND=noninteractive $sudo apt-get -o DPkg::Lock::Timeout=600 install -y -qq --no-install-recommends "${missing[@]}"
