@@ -25,5 +25,8 @@ export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
 export LSAN_OPTIONS=suppressions=$PWD/tests/lsan.supp
 run_suite build-asan -DCMAKE_BUILD_TYPE=Debug -DRUVO_SANITIZE=ON
 
+echo "== The Debian package: built and its contents checked =="
+scripts/check-package.sh
+
 echo "== Fuzzing what a peer can send (20 s per target) =="
 scripts/fuzz.sh 20
