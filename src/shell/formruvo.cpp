@@ -15,16 +15,19 @@
 #include <QStyle>
 
 #include <exception>
+#include <utility>
 
 #include "engine/receivefolder.h"
 #include "engine/ttimer.h"
 #include "net/clientendpoint.h"
 #include "net/serverendpoint.h"
+#include "shell/accessibility.h"
 #include "shell/apptitle.h"
 #include "shell/paintpacer.h"
 #include "shell/placementkeeper.h"
 #include "shell/progressstrip.h"
 #include "shell/qtuserdialogs.h"
+#include "shell/sendpagedrop.h"
 #include "shell/settingsstore.h"
 #include "shell/tabicons.h"
 #include "shell/tactivitybar.h"
@@ -34,6 +37,7 @@
 #include "shell/tstatusbar.h"
 #include "transfer/tonedevice.h"
 #include "widgets/folderedit.h"
+#include "widgets/innerbutton.h"
 #include "widgets/percentgauge.h"
 
 TFormruvo* Formruvo = nullptr;
@@ -76,6 +80,7 @@ TFormruvo::TFormruvo(const FormOptions& options, QWidget* parent)
         m_tones = m_ownTones.get();
     }
     Formruvo = this;
+    installAccessibility();
     createControls();
     bindHandlers();
     // A transfer changes the progress strip with every block; the window paints it at a
@@ -219,6 +224,21 @@ void TFormruvo::createControls() {
         named(new QCheckBox(QStringLiteral("Notificar con sonidos"), GroupBox6), "Notificar");
     Notificar->setGeometry(8, 52, 121, 17);
 
+    // Names for assistive technology: each field is named by its caption.
+    for (auto [field, caption] : {std::pair<QWidget*, QLabel*>{FicheroEnviado, Label16},
+                                  {Megasenviados, Label15},
+                                  {DireccionEnviada, Label14},
+                                  {FicheroRecibido, Label20},
+                                  {MegasRecibidos, Label19},
+                                  {DireccionRecibida, Label17},
+                                  {GuardarEn, Label21}}) {
+        field->setAccessibleName(caption->text());
+    }
+    TabSheet4->setAccessibleName(QStringLiteral("Enviar"));
+    TabSheet5->setAccessibleName(QStringLiteral("Recibir"));
+    TabSheet6->setAccessibleName(QStringLiteral("Configurar"));
+    GuardarEn->Button()->setAccessibleName(QStringLiteral("Elegir carpeta"));
+
     // Tab order inside the pages; disabled and hidden controls are skipped.
     setTabOrder(Examinar, DireccionEnviada);
     setTabOrder(DireccionEnviada, Enviar);
@@ -242,6 +262,7 @@ void TFormruvo::createControls() {
     Progreso = named(new TPercentGauge(Panel1), "Progreso");
     Progreso->setGeometry(0, 1, 83, 16);
     Progreso->SetForeColor(QColor(0, 0, 128));
+    Progreso->setAccessibleName(QStringLiteral("Progreso"));
     Frecuencia = named(new QLabel(Panel1), "Frecuencia");
     Frecuencia->setAlignment(Qt::AlignRight | Qt::AlignTop);
     Frecuencia->setGeometry(84, 2, 138 - 84, 14);  // the right edge stays at 138
@@ -284,6 +305,13 @@ void TFormruvo::bindHandlers() {
         return m_dialogs->chooseFolder(parent, start);
     });
     connect(Paginas, &QTabWidget::currentChanged, this, &TFormruvo::PaginasChange);
+    new SendPageDrop(TabSheet4,
+                     {[this] { return Examinar->isEnabled(); },
+                      [this](const QString& path) {
+                          BarraEstado->SetPanelText(1, QString());
+                          ChooseFileToSend(path);
+                      },
+                      [this](const QString& text) { BarraEstado->SetPanelText(1, text); }});
 
     connect(Pausado, &QTimer::timeout, this, &TFormruvo::PausadoTimer);
     connect(Parpadeo, &QTimer::timeout, this, &TFormruvo::ParpadeoTimer);

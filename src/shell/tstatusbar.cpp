@@ -1,6 +1,7 @@
 #include "shell/tstatusbar.h"
 
 #include <qdrawutil.h>
+#include <QAccessible>
 #include <QPainter>
 
 namespace {
@@ -18,6 +19,15 @@ void TStatusBar::SetPanelText(int index, const QString& text) {
     }
     m_texts[index] = text;
     update(PanelRect(index));
+    // A screen reader hears the change: the panel's name changed.
+    if (QAccessible::isActive()) {
+        if (QAccessibleInterface* bar = QAccessible::queryAccessibleInterface(this)) {
+            if (QAccessibleInterface* panel = bar->child(index)) {
+                QAccessibleEvent event(panel, QAccessible::NameChanged);
+                QAccessible::updateAccessibility(&event);
+            }
+        }
+    }
 }
 
 QString TStatusBar::PanelText(int index) const {

@@ -1,5 +1,7 @@
 #include "widgets/percentgauge.h"
 
+#include <QAccessible>
+
 #include <QFontMetrics>
 #include <QPaintEvent>
 #include <QPainter>
@@ -95,6 +97,10 @@ void TPercentGauge::SetProgress(qint32 value) {
     m_progress = value;
     if (Percent() != before) {
         requestRepaint();
+        if (QAccessible::isActive()) {
+            QAccessibleValueChangeEvent event(this, Percent());
+            QAccessible::updateAccessibility(&event);
+        }
     }
 }
 
