@@ -16,4 +16,6 @@ struct FormOptions {
     QString configDir;
     UserDialogs* dialogs = nullptr;  // null: the real message boxes and file dialogs
     ToneDevice* tones = nullptr;     // null: the tone device found on this machine
+    // The D-Bus bus for desktop notifications; empty for the session bus.
+    QString notificationBus;
 };

@@ -23,6 +23,7 @@
 #include "net/serverendpoint.h"
 #include "shell/accessibility.h"
 #include "shell/apptitle.h"
+#include "shell/offernotifier.h"
 #include "shell/paintpacer.h"
 #include "shell/placementkeeper.h"
 #include "shell/progressstrip.h"
@@ -353,6 +354,15 @@ void TFormruvo::bindRoles() {
     connect(r, &ReceivingService::diskFull, this, &TFormruvo::ServidorDiskFull,
             Qt::QueuedConnection);
     connect(r, &ReceivingService::receptionEnded, this, &TFormruvo::ServidorClientDisconnect);
+
+    m_notifier =
+        new OfferNotifier(m_options.notificationBus.isEmpty()
+                              ? QDBusConnection::sessionBus()
+                              : QDBusConnection::connectToBus(m_options.notificationBus,
+                                                              QStringLiteral("ruvo-notifications")),
+                          this);
+    connect(m_notifier, &OfferNotifier::receiveRequested, this,
+            &TFormruvo::RecibirFromNotification);
     connect(r, &ReceivingService::activity, this, &TFormruvo::StepActivityBar);
 }
 

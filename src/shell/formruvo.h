@@ -26,6 +26,7 @@ class TOpenDialog;
 class TPageControl;
 class TPercentGauge;
 class TPlacementKeeper;
+class OfferNotifier;
 class ProgressStrip;
 class TServerEndpoint;
 class TStatusBar;
@@ -157,6 +158,9 @@ public:
     void ServidorDiskFull();
     void ServidorClientDisconnect(Outcome outcome, bool listening);
     void RecibirClick();
+    // "Recibir" chosen on the desktop notification: the window comes to the front for the
+    // questions, then it is as if the button was clicked.
+    void RecibirFromNotification();
     void PausarRecepcionClick();
     void CancelarRecepcionClick();
 
@@ -191,6 +195,7 @@ private:
     ProgressStrip* m_progressStrip = nullptr;  // Progreso, Frecuencia and Avance, paced
     ReceivingService* m_receiving = nullptr;
     SendingSession* m_sending = nullptr;
+    OfferNotifier* m_notifier = nullptr;
     bool m_diskFullBoxOpen = false;
 };
 

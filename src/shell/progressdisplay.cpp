@@ -4,11 +4,11 @@
 #include <QLabel>
 #include <QProgressBar>
 
+#include "engine/ttimer.h"
 #include "shell/formruvo.h"
 #include "shell/progressstrip.h"
 #include "shell/tpagecontrol.h"
 #include "shell/tstatusbar.h"
-#include "engine/ttimer.h"
 #include "transfer/progress.h"
 #include "widgets/percentgauge.h"
 

@@ -10,6 +10,7 @@
 
 #include "engine/ttimer.h"
 #include "shell/formruvo.h"
+#include "shell/offernotifier.h"
 #include "shell/progressstrip.h"
 #include "shell/tpagecontrol.h"
 #include "shell/tstatusbar.h"
@@ -47,12 +48,26 @@ void TFormruvo::ServidorOffer(const ReceivingService::Offer& offer) {
     MegasRecibidos->setText(FormatMegabytes(offer.size));
     CancelarRecepcion->setEnabled(true);
     Recibir->setEnabled(true);
+    // Behind other windows an offer is easy to miss: the desktop tells of it too, when the
+    // user asked to be notified.
+    if (Notificar->isChecked() && !isActiveWindow()) {
+        m_notifier->offerArrived(offer.name, offer.size, offer.address);
+    }
+}
+
+void TFormruvo::RecibirFromNotification() {
+    showNormal();
+    raise();
+    activateWindow();
+    Paginas->setCurrentIndex(1);
+    RecibirClick();
 }
 
 void TFormruvo::RecibirClick() {
     if (m_receiving->state() != ReceivingService::State::Offered) {
         return;
     }
+    m_notifier->offerEnded();
     if (GuardarEn->text().isEmpty()) {
         // Without a receive folder the file would land in the working folder: ask for one.
         // The dialog runs a nested event loop: the answer belongs to the offer it was asked
@@ -139,6 +154,7 @@ void TFormruvo::CancelarRecepcionClick() {
 }
 
 void TFormruvo::ServidorClientDisconnect(Outcome outcome, bool listening) {
+    m_notifier->offerEnded();
     DisconnectTune(*m_tones, Notificar->isChecked());
     Paginas->setTabVisible(0, true);
     Recibir->setEnabled(false);

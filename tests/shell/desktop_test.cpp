@@ -3,23 +3,34 @@
 #include <gtest/gtest.h>
 
 #include <QAccessible>
+#include <QCheckBox>
+#include <QDBusConnection>
 #include <QDir>
 #include <QDropEvent>
 #include <QFile>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMimeData>
+#include <QProcess>
 #include <QPushButton>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QUrl>
 
 #include <memory>
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
 #include <vector>
 
+#include "engine/receivingservice.h"
 #include "shell/formruvo.h"
 #include "shell/scripteduserdialogs.h"
 #include "shell/tgroupbox.h"
+#include "shell/tpagecontrol.h"
 #include "shell/tstatusbar.h"
 #include "transfer/silenttonedevice.h"
 #include "widgets/folderedit.h"
@@ -147,4 +158,106 @@ TEST_F(DesktopTest, OneFileDroppedAnywhereOnTheSendPageIsChosen) {
     }
 }
 
+// A stand-in for the desktop's notification service: records what it is asked to show.
+class NotificationService : public QObject {
+    Q_OBJECT
+    Q_CLASSINFO("D-Bus Interface", "org.freedesktop.Notifications")
+
+public:
+    struct Shown {
+        QString summary, body;
+        QStringList actions;
+    };
+    std::vector<Shown> shown;
+    std::vector<uint> closed;
+
+public slots:
+    uint Notify(const QString&, uint, const QString&, const QString& summary, const QString& body,
+                const QStringList& actions, const QVariantMap&, int) {
+        shown.push_back({summary, body, actions});
+        return static_cast<uint>(shown.size()) + 40;
+    }
+    void CloseNotification(uint id) { closed.push_back(id); }
+
+signals:
+    void ActionInvoked(uint id, const QString& action);
+    void NotificationClosed(uint id, uint reason);
+};
+
+// A private session bus for one test; empty address when dbus-daemon cannot run here.
+class PrivateBus {
+public:
+    PrivateBus() {
+        m_daemon.start(QStringLiteral("dbus-daemon"),
+                       {QStringLiteral("--session"), QStringLiteral("--nofork"),
+                        QStringLiteral("--print-address")});
+        if (m_daemon.waitForStarted(5000) && m_daemon.waitForReadyRead(5000)) {
+            address = QString::fromUtf8(m_daemon.readLine()).trimmed();
+        }
+    }
+    ~PrivateBus() {
+        QDBusConnection::disconnectFromBus(QStringLiteral("stand-in"));
+        QDBusConnection::disconnectFromBus(QStringLiteral("ruvo-notifications"));
+        m_daemon.kill();
+        m_daemon.waitForFinished(5000);
+    }
+    QString address;
+
+private:
+    QProcess m_daemon;
+};
+
+TEST(OfferNotification, TheDesktopShowsTheOfferAndItsRecibirActionAccepts) {
+    PrivateBus bus;
+    if (bus.address.isEmpty()) {
+        GTEST_SKIP() << "dbus-daemon could not start a private session bus here";
+    }
+    QDBusConnection standIn =
+        QDBusConnection::connectToBus(bus.address, QStringLiteral("stand-in"));
+    ASSERT_TRUE(standIn.isConnected());
+    NotificationService service;
+    ASSERT_TRUE(standIn.registerObject(
+        QStringLiteral("/org/freedesktop/Notifications"), &service,
+        QDBusConnection::ExportAllSlots | QDBusConnection::ExportAllSignals));
+    ASSERT_TRUE(standIn.registerService(QStringLiteral("org.freedesktop.Notifications")));
+
+    QTemporaryDir config, folder;
+    ScriptedUserDialogs dialogs(0);
+    SilentToneDevice tones;
+    FormOptions options;
+    options.listenPort = 0;
+    options.configDir = config.path();
+    options.dialogs = &dialogs;
+    options.tones = &tones;
+    options.notificationBus = bus.address;
+    TFormruvo form(options);  // never shown, so never the active window
+    form.GuardarEn->setText(folder.path());
+    form.Notificar->setChecked(true);
+
+    const int peer = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(form.Receiving()->listeningPort());
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    ASSERT_EQ(::connect(peer, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+    const QByteArray offer = "i|informe.pdf|3145728";
+    ASSERT_EQ(::send(peer, offer.constData(), offer.size(), 0), offer.size());
+
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !service.shown.empty(); }, 10000));
+    EXPECT_EQ(service.shown[0].body, QStringLiteral("informe.pdf (3.000 Mb) de 127.0.0.1"));
+    EXPECT_TRUE(service.shown[0].actions.contains(QStringLiteral("Recibir")));
+    emit service.ActionInvoked(41, QStringLiteral("recibir"));
+
+    // "Recibir" from the notification accepts the offer: the first block is asked for.
+    char request[8] = {};
+    pollfd p{peer, POLLIN, 0};
+    ASSERT_TRUE(QTest::qWaitFor([&] { return ::poll(&p, 1, 0) == 1; }, 10000));
+    EXPECT_EQ(QByteArray(request, static_cast<int>(::recv(peer, request, sizeof request, 0))),
+              QByteArray("a|0"));
+    EXPECT_EQ(form.Paginas->currentIndex(), 1);
+    ::close(peer);
+}
+
 }  // namespace
+
+#include "desktop_test.moc"
