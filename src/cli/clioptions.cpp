@@ -36,6 +36,14 @@ CliOptions parseCliOptions(const QStringList& arguments) {
                 return options;
             }
             options.port = static_cast<quint16>(port);
+        } else if (arg == QLatin1String("--wait")) {
+            bool ok = false;
+            const double seconds = takeValue(args, i, value) ? value.toDouble(&ok) : 0;
+            if (!ok || seconds <= 0 || seconds > 600) {
+                options.error = QStringLiteral("Espera no valida: %1").arg(value);
+                return options;
+            }
+            options.waitMs = static_cast<int>(seconds * 1000);
         } else if (arg == QLatin1String("--dir")) {
             if (!takeValue(args, i, options.folder) || options.folder.isEmpty()) {
                 options.error = QStringLiteral("Falta la carpeta de --dir");
@@ -105,7 +113,7 @@ QString cliUsage() {
         "  ruvo-cli send ARCHIVO DIRECCION [--port N] [--classic] [--json]\n"
         "  ruvo-cli receive [--dir CARPETA] [--accept | --ask] [--continue yes|no|ask]\n"
         "                   [--once] [--no-announce] [--port N] [--classic] [--json]\n"
-        "  ruvo-cli list [--json]\n"
+        "  ruvo-cli list [--wait SEGUNDOS] [--json]\n"
         "  ruvo-cli --help | --version\n"
         "\n"
         "send      Ofrece ARCHIVO a DIRECCION (IPv4 con puntos o un nombre), sirve los\n"
@@ -117,7 +125,9 @@ QString cliUsage() {
         "            --continue  con un archivo parcial: continuarlo (yes), rechazar la\n"
         "                        oferta (no) o preguntar (ask; por omision con --ask)\n"
         "            --once      termina tras una transferencia\n"
-        "list      Muestra las copias de Ruvo encontradas en la red local.\n"
+        "            --no-announce  no se anuncia en la red local\n"
+        "list      Busca durante --wait segundos (por omision 3) las copias de Ruvo que se\n"
+        "          anuncian en la red local y las muestra: nombre, direccion, puerto, via.\n"
         "--port N  Puerto del protocolo (por omision 9950); la via rapida usa N+1.\n"
         "--classic Solo el protocolo clasico, sin la via rapida.\n"
         "--json    Un objeto JSON por evento (offer, progress, outcome), uno por linea.\n"

@@ -22,7 +22,8 @@ struct CliOptions {
     bool classic = false;
     bool announce = true;
     quint16 port = 9950;
-    QString error;  // why the command line was refused; empty when it was not
+    int waitMs = 3000;  // list: how long to look
+    QString error;      // why the command line was refused; empty when it was not
 };
 
 CliOptions parseCliOptions(const QStringList& arguments);

@@ -9,6 +9,7 @@
 #include "cli/clioptions.h"
 #include "cli/eventprinter.h"
 #include "cli/exitcode.h"
+#include "cli/listcommand.h"
 #include "cli/receivecommand.h"
 #include "cli/sendcommand.h"
 #include "engine/receivefolder.h"
@@ -59,6 +60,7 @@ int main(int argc, char** argv) {
     int exitCode = kExitError;
     std::unique_ptr<SendCommand> send;
     std::unique_ptr<ReceiveCommand> receive;
+    std::unique_ptr<ListCommand> list;
     std::unique_ptr<SignalCloser> closer;
     const auto finish = [&exitCode](int code) {
         exitCode = code;
@@ -81,9 +83,9 @@ int main(int argc, char** argv) {
             return kExitError;
         }
     } else {
-        std::fputs("ruvo-cli: list necesita el servicio mDNS del sistema, aun no disponible\n",
-                   stderr);
-        return kExitError;
+        list = std::make_unique<ListCommand>(options.json, options.waitMs);
+        QObject::connect(list.get(), &ListCommand::finished, &app, finish);
+        list->start();
     }
     app.exec();
     return exitCode;

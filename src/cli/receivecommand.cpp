@@ -67,6 +67,11 @@ bool ReceiveCommand::start() {
                           kExitError);
         return false;
     }
+    if (m_options.announce) {
+        m_announcer = std::make_unique<ServiceAnnouncer>(ServiceAnnouncer::defaultName(),
+                                                         m_service.listeningPort(),
+                                                         QList<QByteArray>{"lane=0"});
+    }
     m_printer.info(QStringLiteral("Esperando ofertas en el puerto %1; se guardan en %2")
                        .arg(m_service.listeningPort())
                        .arg(m_folder));

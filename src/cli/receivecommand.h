@@ -3,9 +3,12 @@
 #include <QObject>
 #include <QTimer>
 
+#include <memory>
+
 #include "cli/clioptions.h"
 #include "cli/eventprinter.h"
 #include "cli/terminalprompt.h"
+#include "discovery/serviceannouncer.h"
 #include "engine/outcome.h"
 #include "engine/receivingservice.h"
 #include "engine/ttimer.h"
@@ -40,6 +43,7 @@ private:
     TTimer m_elapsed;
     ReceivingService m_service;
     QTimer m_retryAfterDiskFull;
+    std::unique_ptr<ServiceAnnouncer> m_announcer;  // null with --no-announce
     bool m_offered = false;
     bool m_declined = false;
     bool m_cancelling = false;

@@ -18,4 +18,7 @@ struct FormOptions {
     ToneDevice* tones = nullptr;     // null: the tone device found on this machine
     // The D-Bus bus for desktop notifications; empty for the session bus.
     QString notificationBus;
+    // Announces this copy on the local network and lists the others (the program does; tests
+    // opt in, so that their windows are not seen on the network).
+    bool discovery = false;
 };

@@ -17,11 +17,14 @@
 #include <exception>
 #include <utility>
 
+#include "discovery/peerbrowser.h"
+#include "discovery/serviceannouncer.h"
 #include "engine/receivefolder.h"
 #include "engine/ttimer.h"
 #include "net/clientendpoint.h"
 #include "net/serverendpoint.h"
 #include "shell/accessibility.h"
+#include "shell/addresschooser.h"
 #include "shell/apptitle.h"
 #include "shell/offernotifier.h"
 #include "shell/paintpacer.h"
@@ -224,6 +227,9 @@ void TFormruvo::createControls() {
     Notificar =
         named(new QCheckBox(QStringLiteral("Notificar con sonidos"), GroupBox6), "Notificar");
     Notificar->setGeometry(8, 52, 121, 17);
+    Anunciar = named(new QCheckBox(QStringLiteral("Visible en la red"), GroupBox6), "Anunciar");
+    Anunciar->setGeometry(132, 52, 103, 17);
+    Anunciar->setChecked(true);
 
     // Names for assistive technology: each field is named by its caption.
     for (auto [field, caption] : {std::pair<QWidget*, QLabel*>{FicheroEnviado, Label16},
@@ -249,6 +255,7 @@ void TFormruvo::createControls() {
     setTabOrder(CancelarRecepcion, PausarRecepcion);
     setTabOrder(PausarRecepcion, GuardarEn);
     setTabOrder(GuardarEn, Notificar);
+    setTabOrder(Notificar, Anunciar);
     Paginas->setCurrentIndex(0);
 
     // Bottom strip.
@@ -282,6 +289,10 @@ void TFormruvo::createControls() {
     Transcurrido = named(new TTimer(1000, this), "Transcurrido");
     m_receiving = new ReceivingService(m_options.listenPort, Transcurrido, this);
     m_sending = new SendingSession(m_options.connectPort, Transcurrido, m_receiving, this);
+    if (m_options.discovery) {
+        m_browser = new PeerBrowser(this);
+    }
+    Direcciones = new AddressChooser(DireccionEnviada, m_browser, this);
     Cliente = m_sending->endpoint();
     Servidor = m_receiving->endpoint();
     Conectando = m_sending->connectTimer();
@@ -295,6 +306,7 @@ void TFormruvo::bindHandlers() {
     connect(FicheroEnviado, &QLineEdit::textChanged, this, &TFormruvo::DireccionenviadaChange);
     connect(DireccionEnviada, &QLineEdit::textChanged, this, &TFormruvo::DireccionenviadaChange);
     DireccionEnviada->installEventFilter(this);
+    connect(Anunciar, &QCheckBox::toggled, this, &TFormruvo::UpdateAnnouncement);
     connect(Examinar, &QPushButton::clicked, this, &TFormruvo::ExaminarClick);
     connect(Enviar, &QPushButton::clicked, this, &TFormruvo::EnviarClick);
     connect(PausarEnvio, &QPushButton::clicked, this, &TFormruvo::PausarEnvioClick);
@@ -376,6 +388,10 @@ void TFormruvo::FormCreate() {
             if (settings.readString(QStringLiteral("notificar")) == QLatin1String("1")) {
                 Notificar->setChecked(true);
             }
+            // Visible unless the user said otherwise.
+            Anunciar->setChecked(settings.readString(QStringLiteral("anunciar")) !=
+                                 QLatin1String("0"));
+            Direcciones->setRecent(settings.readString(QStringLiteral("recientes")));
         }
     }
     OpenDialog1->InitialDir = desktopFolder();
@@ -391,6 +407,9 @@ void TFormruvo::FormDestroy() {
     settings.writeString(QStringLiteral("guardaren"), GuardarEn->text());
     settings.writeString(QStringLiteral("notificar"),
                          Notificar->isChecked() ? QStringLiteral("1") : QStringLiteral("0"));
+    settings.writeString(QStringLiteral("anunciar"),
+                         Anunciar->isChecked() ? QStringLiteral("1") : QStringLiteral("0"));
+    settings.writeString(QStringLiteral("recientes"), Direcciones->recentSetting());
 }
 
 void TFormruvo::GuardarEnChange() {
@@ -407,7 +426,24 @@ void TFormruvo::PaginasChange() {
 }
 
 bool TFormruvo::StartListening() {
-    return m_receiving->startListening();
+    const bool listening = m_receiving->startListening();
+    if (listening) {
+        m_announcedPort = m_receiving->listeningPort();
+    }
+    UpdateAnnouncement();
+    return listening;
+}
+
+// The announcement follows the port opened at start: while a send stops listening for a
+// moment it stays, so that the copy does not flicker in others' lists.
+void TFormruvo::UpdateAnnouncement() {
+    const bool wanted = m_options.discovery && Anunciar->isChecked() && m_announcedPort != 0;
+    if (!wanted) {
+        m_announcer.reset();
+    } else if (!m_announcer) {
+        m_announcer = std::make_unique<ServiceAnnouncer>(
+            ServiceAnnouncer::defaultName(), m_announcedPort, QList<QByteArray>{"lane=0"});
+    }
 }
 
 void TFormruvo::SetRecibirHighlight(bool on) {
@@ -428,6 +464,10 @@ void TFormruvo::closeEvent(QCloseEvent* event) {
 bool TFormruvo::eventFilter(QObject* watched, QEvent* event) {
     if (watched == DireccionEnviada && event->type() == QEvent::KeyPress) {
         auto* keyEvent = static_cast<QKeyEvent*>(event);
+        if (keyEvent->key() == Qt::Key_Down && keyEvent->modifiers() == Qt::AltModifier) {
+            Direcciones->popup();
+            return true;
+        }
         int key = keyEvent->key();
         DireccionenviadaKeyDown(key, keyEvent->modifiers());
         return key == 0;

@@ -26,7 +26,10 @@ class TOpenDialog;
 class TPageControl;
 class TPercentGauge;
 class TPlacementKeeper;
+class AddressChooser;
 class OfferNotifier;
+class PeerBrowser;
+class ServiceAnnouncer;
 class ProgressStrip;
 class TServerEndpoint;
 class TStatusBar;
@@ -92,6 +95,9 @@ public:
     QLabel* Label21;
     TFolderEdit* GuardarEn;
     QCheckBox* Notificar;
+    QCheckBox* Anunciar;  // "Visible en la red": announce this copy on the local network
+    // The drop-down of DireccionEnviada: copies found on the network, recent addresses.
+    AddressChooser* Direcciones;
 
     // Bottom strip.
     TStatusBar* BarraEstado;
@@ -122,6 +128,9 @@ public:
     // Activates Servidor. On any failure panel 1 shows "[Recibir] No Disponible" and the
     // "Recibir" tab is hidden; the error goes no further. True when listening.
     bool StartListening();
+    // Announces this copy while it listens and "Visible en la red" is on; withdraws the
+    // announcement otherwise.
+    void UpdateAnnouncement();
 
     // The highlight of the "Recibir" tab (the blinking that announces an offer).
     void SetRecibirHighlight(bool on);
@@ -196,6 +205,9 @@ private:
     ReceivingService* m_receiving = nullptr;
     SendingSession* m_sending = nullptr;
     OfferNotifier* m_notifier = nullptr;
+    PeerBrowser* m_browser = nullptr;  // null without discovery
+    std::unique_ptr<ServiceAnnouncer> m_announcer;
+    quint16 m_announcedPort = 0;  // the port the window listens on between sends
     bool m_diskFullBoxOpen = false;
 };
 

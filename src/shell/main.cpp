@@ -17,6 +17,7 @@ int main(int argc, char** argv) {
     app.setErrorDialogs(&dialogs);
     FormOptions options;
     options.dialogs = &dialogs;
+    options.discovery = true;
     TFormruvo form(options);
     SignalCloser closer([&form] { form.close(); });
     form.show();

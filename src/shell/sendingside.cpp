@@ -7,6 +7,7 @@
 #include <QPushButton>
 
 #include "engine/ttimer.h"
+#include "shell/addresschooser.h"
 #include "shell/formruvo.h"
 #include "shell/progressstrip.h"
 #include "shell/topendialog.h"
@@ -125,5 +126,8 @@ void TFormruvo::ClienteDisconnect(Outcome outcome, bool listening) {
     // The sending side says nothing of its own cancel.
     if (outcome != Outcome::None && outcome != Outcome::Cancelled) {
         BarraEstado->SetPanelText(1, outcomeText(outcome));
+    }
+    if (outcome == Outcome::Sent) {
+        Direcciones->remember(DireccionEnviada->text());
     }
 }

@@ -17,6 +17,7 @@
 
 #include "copies.h"
 #include "engine/ttimer.h"
+#include "shell/addresschooser.h"
 #include "shell/formruvo.h"
 #include "shell/tpagecontrol.h"
 #include "widgets/folderedit.h"
@@ -280,6 +281,24 @@ TEST(SendingTest, NobodyListeningEndsWithAConnectionError) {
         waitUntil([&] { return sender.panel(1) == QStringLiteral("Error en la conexion."); }));
     EXPECT_EQ(sender.panel(0), QStringLiteral("Desconectado."));
     EXPECT_EQ(sender.w().Enviar->text(), QStringLiteral("Enviar"));
+}
+
+// A name is looked up without holding the window; one that resolves sends, and the address
+// as typed is offered again; one that does not ends as a bad address does.
+TEST_F(TransferTest, ANameIsLookedUpAndASentAddressIsOfferedAgain) {
+    const QByteArray bytes = patternBytes(5000, 21);
+    sender.send(sourceFile(QStringLiteral("n.bin"), bytes), QStringLiteral("localhost"));
+    ASSERT_TRUE(receiver.acceptOffer());
+    ASSERT_TRUE(bothEnded(kEnviado, kRecibido));
+    EXPECT_EQ(readFile(received(QStringLiteral("n.bin"))), bytes);
+    EXPECT_EQ(sender.w().Direcciones->recent(), QStringList{QStringLiteral("localhost")});
+
+    // A failed send is not remembered.
+    sender.send(sourceFile(QStringLiteral("m.bin"), bytes), QStringLiteral("no-such-host.invalid"));
+    ASSERT_TRUE(waitUntil([&] { return sender.w().Enviar->text() == QStringLiteral("Enviar"); }));
+    EXPECT_EQ(sender.panel(1), QStringLiteral("Direccion Erronea."));
+    EXPECT_EQ(sender.w().Direcciones->recent(), QStringList{QStringLiteral("localhost")});
+    EXPECT_TRUE(sender.dialogs.failures().isEmpty());  // no box
 }
 
 TEST(SendingTest, AnAddressThatIsNoAddressIsRefusedAtOnce) {

@@ -4,7 +4,7 @@
 //
 //   ruvo-harness --listen-port N [--connect-port N] --config DIR --folder DIR
 //                [--send FILE [--to ADDRESS]] [--accept] [--answers yes,no,...]
-//                [--exit-after-transfer] [--notify] [--tick-ms N]
+//                [--exit-after-transfer] [--notify] [--discovery] [--tick-ms N]
 //
 // It prints one line per change of what the user would see: "listening <port>", "panel0
 // <text>", "panel1 <text>", "offer <name> <size>"; when it exits after a transfer, the
@@ -12,13 +12,16 @@
 // ticks of a timer of --tick-ms (how long the window was unable to handle events), and
 // "done". Every box the window shows is printed as "box <kind> <text>" (kind: question,
 // message, error, open-file, folder), and a question nobody had an answer for as
-// "unexpected <what>".
+// "unexpected <what>". With --discovery the window announces itself and lists the copies
+// it finds: each change of its address drop-down prints "entries <label>=<address>|...".
 //
 // Lines on its standard input act as the user further on:
 //   answer yes|no     queue the answer to the next question
 //   click NAME        click a button: Recibir, PausarRecepcion, CancelarRecepcion,
 //                     PausarEnvio, Enviar
-//   send FILE         choose FILE on the "Enviar" page and click "Enviar"
+//   send FILE         choose FILE on the "Enviar" page and click "Enviar" (to --to, when
+//                     given, else to the address in the field)
+//   choose LABEL      choose an entry of the address drop-down
 //   status            print "status" and tab-separated key=value pairs of the window's state
 //   quit              close the window (as SIGTERM does)
 #include <QCheckBox>
@@ -37,6 +40,7 @@
 
 #include "net/listener.h"
 #include "net/serverendpoint.h"
+#include "shell/addresschooser.h"
 #include "shell/formruvo.h"
 #include "shell/ruvoapplication.h"
 #include "shell/scripteduserdialogs.h"
@@ -126,12 +130,15 @@ int main(int argc, char** argv) {
     const QCommandLineOption notify(
         QStringLiteral("notify"),
         QStringLiteral("Check \"Notificar con sonidos\" (silent device)."));
+    const QCommandLineOption discovery(
+        QStringLiteral("discovery"),
+        QStringLiteral("Announce on the local network and list the copies found there."));
     const QCommandLineOption tick(
         QStringLiteral("tick-ms"),
         QStringLiteral("Measure the longest gap between ticks of a timer of this interval."),
         QStringLiteral("ms"), QStringLiteral("10"));
     parser.addOptions({listenPort, connectPort, config, folder, sendFile, address, accept, answers,
-                       exitAfter, notify, tick});
+                       exitAfter, notify, discovery, tick});
     parser.process(app);
 
     ScriptedUserDialogs dialogs(0);
@@ -152,6 +159,7 @@ int main(int argc, char** argv) {
     options.configDir = parser.value(config);
     options.dialogs = &dialogs;
     options.tones = &tones;
+    options.discovery = parser.isSet(discovery);
     TFormruvo window(options);
     if (parser.isSet(folder)) {
         window.GuardarEn->setText(parser.value(folder));
@@ -180,6 +188,7 @@ int main(int argc, char** argv) {
 
     // Watch what the user would see, and act on it as the options say.
     QString panels[2];
+    QStringList shownEntries;
     qsizetype failuresSaid = 0;
     bool transferStarted = false;
     QTimer watch;
@@ -190,6 +199,14 @@ int main(int argc, char** argv) {
                 panels[i] = text;
                 say(QStringLiteral("panel%1 %2").arg(i).arg(text));
             }
+        }
+        QStringList entries;
+        for (const AddressChooser::Entry& entry : window.Direcciones->entries()) {
+            entries.append(entry.label + QLatin1Char('=') + entry.address);
+        }
+        if (entries != shownEntries) {
+            shownEntries = entries;
+            say(QStringLiteral("entries %1").arg(entries.join(QLatin1Char('|'))));
         }
         for (; failuresSaid < dialogs.failures().size(); ++failuresSaid) {
             say(dialogs.failures().at(failuresSaid));
@@ -228,7 +245,9 @@ int main(int argc, char** argv) {
 
     const auto startSending = [&] {
         window.Examinar->click();
-        window.DireccionEnviada->setText(parser.value(address));
+        if (parser.isSet(address)) {
+            window.DireccionEnviada->setText(parser.value(address));
+        }
         transferClock.start();
         window.Enviar->click();
         transferStarted = true;  // even if it is over before the next look
@@ -255,6 +274,10 @@ int main(int argc, char** argv) {
         } else if (verb == QStringLiteral("send")) {
             dialogs.queueOpenFile(rest);
             startSending();
+        } else if (verb == QStringLiteral("choose")) {
+            if (!window.Direcciones->choose(rest)) {
+                say(QStringLiteral("unexpected choose %1").arg(rest));
+            }
         } else if (verb == QStringLiteral("status")) {
             say(statusLine(window));
         } else if (verb == QStringLiteral("quit")) {

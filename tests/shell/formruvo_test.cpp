@@ -26,8 +26,10 @@
 #include <memory>
 #include <stdexcept>
 
+#include "engine/ttimer.h"
 #include "net/clientendpoint.h"
 #include "net/serverendpoint.h"
+#include "shell/addresschooser.h"
 #include "shell/placementkeeper.h"
 #include "shell/ruvoapplication.h"
 #include "shell/scripteduserdialogs.h"
@@ -36,7 +38,6 @@
 #include "shell/topendialog.h"
 #include "shell/tpagecontrol.h"
 #include "shell/tstatusbar.h"
-#include "engine/ttimer.h"
 #include "transfer/silenttonedevice.h"
 #include "widgets/folderedit.h"
 #include "widgets/percentgauge.h"
@@ -303,7 +304,8 @@ TEST_F(FormruvoTest, TabVisitsTheEnabledControlsOfEachPageInOrder) {
     EXPECT_EQ(visits(f.Recibir, 2),
               (std::vector<QWidget*>{f.Recibir, f.CancelarRecepcion, f.PausarRecepcion}));
     f.Paginas->setCurrentIndex(2);
-    EXPECT_EQ(visits(f.GuardarEn, 1), (std::vector<QWidget*>{f.GuardarEn, f.Notificar}));
+    EXPECT_EQ(visits(f.GuardarEn, 2),
+              (std::vector<QWidget*>{f.GuardarEn, f.Notificar, f.Anunciar}));
 }
 
 TEST_F(FormruvoTest, FirstRunShowsTheDefaultsAndWritesThemOnlyAtShutdown) {
@@ -331,6 +333,25 @@ TEST_F(FormruvoTest, AStoredFolderGetsItsFinalSlashAndIsWrittenBackWithIt) {
     form.reset();
     EXPECT_EQ(storedSetting("guardaren"), QStringLiteral("/srv/recibidos/"));
     EXPECT_EQ(storedSetting("notificar"), QStringLiteral("1"));
+}
+
+TEST_F(FormruvoTest, RecentAddressesAndVisibilityRoundTripThroughTheSettings) {
+    auto form = makeForm();
+    EXPECT_TRUE(form->Anunciar->isChecked());  // visible unless the user said otherwise
+    EXPECT_TRUE(form->Direcciones->recent().isEmpty());
+    form->Direcciones->remember(QStringLiteral("10.0.0.9"));
+    form->Direcciones->remember(QStringLiteral("portatil.local"));
+    form->Anunciar->setChecked(false);
+    form.reset();
+    EXPECT_EQ(storedSetting("recientes"), QStringLiteral("portatil.local 10.0.0.9"));
+    EXPECT_EQ(storedSetting("anunciar"), QStringLiteral("0"));
+
+    form = makeForm();
+    EXPECT_EQ(form->Direcciones->recent(),
+              (QStringList{QStringLiteral("portatil.local"), QStringLiteral("10.0.0.9")}));
+    EXPECT_FALSE(form->Anunciar->isChecked());
+    EXPECT_TRUE(form->Direcciones->choose(QStringLiteral("10.0.0.9")));
+    EXPECT_EQ(form->DireccionEnviada->text(), QStringLiteral("10.0.0.9"));
 }
 
 TEST_F(FormruvoTest, OnlyExactlyOneChecksNotificar) {

@@ -1,0 +1,133 @@
+#include "shell/addresschooser.h"
+
+#include <QAction>
+#include <QCompleter>
+#include <QLineEdit>
+#include <QMenu>
+#include <QPainter>
+#include <QPixmap>
+#include <QStringListModel>
+
+#include "discovery/peerbrowser.h"
+
+namespace {
+
+// A small downward arrow, drawn in the field's text colour.
+QIcon arrowIcon(const QColor& colour) {
+    QPixmap pixmap(9, 9);
+    pixmap.fill(Qt::transparent);
+    QPainter painter(&pixmap);
+    painter.setPen(Qt::NoPen);
+    painter.setBrush(colour);
+    const QPointF points[] = {{1, 3}, {8, 3}, {4.5, 7}};
+    painter.drawPolygon(points, 3);
+    return QIcon(pixmap);
+}
+
+}  // namespace
+
+AddressChooser::AddressChooser(QLineEdit* field, PeerBrowser* browser, QObject* parent)
+    : QObject(parent),
+      m_field(field),
+      m_browser(browser),
+      m_arrow(new QAction(arrowIcon(field->palette().color(QPalette::Text)),
+                          QStringLiteral("Direcciones"), field)),
+      m_menu(new QMenu(field)),
+      m_completions(new QStringListModel(this)) {
+    m_field->addAction(m_arrow, QLineEdit::TrailingPosition);
+    connect(m_arrow, &QAction::triggered, this, &AddressChooser::popup);
+    auto* completer = new QCompleter(m_completions, m_field);
+    completer->setCaseSensitivity(Qt::CaseInsensitive);
+    m_field->setCompleter(completer);
+    if (m_browser != nullptr) {
+        connect(m_browser, &PeerBrowser::peersChanged, this, &AddressChooser::update);
+    }
+    update();
+}
+
+void AddressChooser::setRecent(const QString& setting) {
+    m_recent = setting.split(QLatin1Char(' '), Qt::SkipEmptyParts).mid(0, kRecentCount);
+    update();
+}
+
+QString AddressChooser::recentSetting() const {
+    return m_recent.join(QLatin1Char(' '));
+}
+
+void AddressChooser::remember(const QString& address) {
+    const QString text = address.trimmed();
+    if (text.isEmpty() || text.contains(QLatin1Char(' '))) {
+        return;
+    }
+    m_recent.removeAll(text);
+    m_recent.prepend(text);
+    m_recent = m_recent.mid(0, kRecentCount);
+    update();
+}
+
+QList<AddressChooser::Entry> AddressChooser::entries() const {
+    QList<Entry> list;
+    if (m_browser != nullptr) {
+        for (const PeerBrowser::Peer& peer : m_browser->peers()) {
+            list.append({peer.name, peer.address});
+        }
+    }
+    for (const QString& address : m_recent) {
+        list.append({address, address});
+    }
+    return list;
+}
+
+bool AddressChooser::choose(const QString& label) {
+    for (const Entry& entry : entries()) {
+        if (entry.label == label) {
+            if (!m_field->isReadOnly()) {
+                m_field->setText(entry.address);
+            }
+            return true;
+        }
+    }
+    return false;
+}
+
+void AddressChooser::popup() {
+    if (m_field->isReadOnly()) {
+        return;
+    }
+    m_menu->clear();
+    const qsizetype found = m_browser != nullptr ? m_browser->peers().size() : 0;
+    const QList<Entry> list = entries();
+    for (qsizetype i = 0; i < list.size(); ++i) {
+        if (i == 0 && found > 0) {
+            m_menu->addSection(QStringLiteral("En la red"));
+        }
+        if (i == found && !m_recent.isEmpty()) {
+            m_menu->addSection(QStringLiteral("Recientes"));
+        }
+        const Entry entry = list.at(i);
+        QAction* action = m_menu->addAction(entry.label);
+        if (entry.label != entry.address) {
+            action->setToolTip(entry.address);
+        }
+        connect(action, &QAction::triggered, this, [this, entry] {
+            if (!m_field->isReadOnly()) {
+                m_field->setText(entry.address);
+            }
+        });
+    }
+    if (!m_menu->isEmpty()) {
+        m_menu->popup(m_field->mapToGlobal(QPoint(0, m_field->height())));
+    }
+}
+
+void AddressChooser::update() {
+    QStringList completions = m_recent;
+    if (m_browser != nullptr) {
+        for (const PeerBrowser::Peer& peer : m_browser->peers()) {
+            completions.append(peer.address);
+        }
+    }
+    completions.removeDuplicates();
+    m_completions->setStringList(completions);
+    m_arrow->setVisible(!entries().isEmpty());
+}

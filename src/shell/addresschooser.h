@@ -1,0 +1,58 @@
+#pragma once
+
+#include <QObject>
+#include <QString>
+#include <QStringList>
+
+class PeerBrowser;
+class QAction;
+class QCompleter;
+class QLineEdit;
+class QMenu;
+class QStringListModel;
+
+// The drop-down of the address field: the copies found on the local network (by name) and
+// the addresses recently sent to. A small arrow at the field's right end, or Alt+Down in the
+// field, opens it; choosing an entry puts its address in the field. Typing completes from
+// the recent addresses. The arrow shows only while there is something to choose, and
+// nothing is chosen while the field is read-only (a send is under way).
+class AddressChooser : public QObject {
+    Q_OBJECT
+
+public:
+    static constexpr int kRecentCount = 8;
+
+    struct Entry {
+        QString label;    // what the list shows
+        QString address;  // what choosing it puts in the field
+    };
+
+    // `browser` may be null: then only recent addresses are offered.
+    AddressChooser(QLineEdit* field, PeerBrowser* browser, QObject* parent = nullptr);
+
+    // The recent addresses, newest first, as kept in the settings (separated by spaces;
+    // neither addresses nor names hold one).
+    void setRecent(const QString& setting);
+    QString recentSetting() const;
+    QStringList recent() const { return m_recent; }
+    // An address a send to ended well: it goes first, once, and the oldest beyond
+    // kRecentCount go.
+    void remember(const QString& address);
+
+    // The copies found, then the recent addresses.
+    QList<Entry> entries() const;
+    // Puts the entry's address in the field (when it may be changed). False for an unknown
+    // label.
+    bool choose(const QString& label);
+    void popup();
+
+private:
+    void update();
+
+    QLineEdit* m_field;
+    PeerBrowser* m_browser;
+    QAction* m_arrow;
+    QMenu* m_menu;
+    QStringListModel* m_completions;
+    QStringList m_recent;
+};
