@@ -19,9 +19,10 @@
 //   answer yes|no     queue the answer to the next question
 //   click NAME        click a button: Recibir, PausarRecepcion, CancelarRecepcion,
 //                     PausarEnvio, Enviar
-//   send FILE         choose FILE on the "Enviar" page and click "Enviar" (to --to, when
-//                     given, else to the address in the field)
+//   send FILE         choose FILE on the "Enviar" page and click "Enviar" (to --to when
+//                     given or when the field is empty, else to the address in the field)
 //   choose LABEL      choose an entry of the address drop-down
+//   drop-down         open the address drop-down
 //   status            print "status" and tab-separated key=value pairs of the window's state
 //   quit              close the window (as SIGTERM does)
 #include <QCheckBox>
@@ -245,7 +246,7 @@ int main(int argc, char** argv) {
 
     const auto startSending = [&] {
         window.Examinar->click();
-        if (parser.isSet(address)) {
+        if (parser.isSet(address) || window.DireccionEnviada->text().isEmpty()) {
             window.DireccionEnviada->setText(parser.value(address));
         }
         transferClock.start();
@@ -278,6 +279,8 @@ int main(int argc, char** argv) {
             if (!window.Direcciones->choose(rest)) {
                 say(QStringLiteral("unexpected choose %1").arg(rest));
             }
+        } else if (verb == QStringLiteral("drop-down")) {
+            window.Direcciones->popup();
         } else if (verb == QStringLiteral("status")) {
             say(statusLine(window));
         } else if (verb == QStringLiteral("quit")) {
