@@ -24,6 +24,10 @@ TEST(CliOptions, CommandLinesAreReadOrRefused) {
         {"receive", Command::Receive, false},
         {"receive extra", Command::None, true},
         {"list --json", Command::List, false},
+        {"list --wait 0.5", Command::List, false},
+        {"list --wait 0", Command::None, true},
+        {"list --wait", Command::None, true},
+        {"list --wait soon", Command::None, true},
         {"", Command::None, true},
         {"fly", Command::None, true},
         {"receive --accept --ask", Command::Receive, true},
@@ -67,6 +71,8 @@ TEST(CliOptions, ValuesAndDefaults) {
     EXPECT_EQ(o.folder, QStringLiteral("/x"));
     EXPECT_FALSE(o.announce);
 
+    EXPECT_EQ(parse(QStringLiteral("list")).waitMs, 3000);
+    EXPECT_EQ(parse(QStringLiteral("list --wait 0.5")).waitMs, 500);
     o = parse(QStringLiteral("receive --accept --continue no"));
     EXPECT_EQ(o.continueExisting, Answer::No);
     EXPECT_TRUE(cliUsage().contains(QStringLiteral("Codigos de salida")));

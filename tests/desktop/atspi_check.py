@@ -47,7 +47,7 @@ def start_copy(harness, args, env):
     return process
 
 
-def wait_line(process, prefix, timeout=20):
+def wait_line(process, prefix, timeout=60):
     deadline = time.time() + timeout
     while time.time() < deadline and process.poll() is None:
         for line in list(process.lines):
@@ -57,7 +57,7 @@ def wait_line(process, prefix, timeout=20):
     return None
 
 
-def find_app(pid, timeout=20):
+def find_app(pid, timeout=60):
     deadline = time.time() + timeout
     while time.time() < deadline:
         desktop = Atspi.get_desktop(0)
