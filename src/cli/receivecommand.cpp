@@ -67,19 +67,24 @@ bool ReceiveCommand::start() {
                           kExitError);
         return false;
     }
+    m_service.setLaneEnabled(!m_options.classic);
+    const bool lane = m_service.laneListening();
     if (m_options.announce) {
-        m_announcer = std::make_unique<ServiceAnnouncer>(ServiceAnnouncer::defaultName(),
-                                                         m_service.listeningPort(),
-                                                         QList<QByteArray>{"lane=0"});
+        m_announcer = std::make_unique<ServiceAnnouncer>(
+            ServiceAnnouncer::defaultName(), m_service.listeningPort(),
+            QList<QByteArray>{lane ? "lane=1" : "lane=0"});
     }
-    m_printer.info(QStringLiteral("Esperando ofertas en el puerto %1; se guardan en %2")
-                       .arg(m_service.listeningPort())
-                       .arg(m_folder));
+    m_printer.info(
+        QStringLiteral("Esperando ofertas en el puerto %1%2; se guardan en %3")
+            .arg(m_service.listeningPort())
+            .arg(lane ? QStringLiteral(" (via rapida en el %1)").arg(m_service.listeningPort() + 1)
+                      : QString())
+            .arg(m_folder));
     return true;
 }
 
 void ReceiveCommand::cancel() {
-    if (m_service.servedConnection() != nullptr) {
+    if (m_service.isServing()) {
         m_cancelling = true;
         m_service.cancel();
         return;

@@ -8,6 +8,7 @@ SendCommand::SendCommand(const CliOptions& options, EventPrinter& printer, QObje
       m_printer(printer),
       m_elapsed(1000),
       m_session(options.port, &m_elapsed, nullptr) {
+    m_session.setLaneEnabled(!options.classic);
     connect(&m_elapsed, &QTimer::timeout, this, [this] { ++m_elapsed.Tag; });
     connect(&m_session, &SendingSession::connected, this, [this] {
         m_connected = true;

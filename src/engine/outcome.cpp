@@ -24,6 +24,10 @@ QString outcomeText(Outcome outcome) {
             return QStringLiteral("No se puede escribir el archivo");
         case Outcome::BadName:
             return QStringLiteral("Nombre de archivo no valido");
+        case Outcome::PartialDiffers:
+            return QStringLiteral("El archivo parcial es otro");
+        case Outcome::Corrupted:
+            return QStringLiteral("El archivo no coincide");
     }
     return {};
 }

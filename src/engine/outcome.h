@@ -15,6 +15,8 @@ enum class Outcome {
     CannotRead,       // the file to send could not be read where bytes were due
     CannotWrite,      // a block could not be written although the disk has room
     BadName,          // the offered name could not be a file name in the receive folder
+    PartialDiffers,   // fast lane: the receiver's partial file is not the start of this file
+    Corrupted,        // fast lane: the file's hash did not match at the end
 };
 
 // The status text the window shows for an outcome ("Enviado!", ...); empty for None.

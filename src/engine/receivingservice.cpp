@@ -1,8 +1,10 @@
 #include "engine/receivingservice.h"
 
+#include <QTcpServer>
 #include <QTimer>
 #include <QVariant>
 
+#include "engine/lanereceivingsession.h"
 #include "engine/ttimer.h"
 #include "net/acceptedconnection.h"
 #include "net/serverendpoint.h"
@@ -48,14 +50,153 @@ ReceivingService::~ReceivingService() {
 bool ReceivingService::startListening() {
     try {
         m_server->SetActive(true);
-        return true;
     } catch (...) {
         emit listenFailed();
         return false;
     }
+    openLane();
+    return true;
+}
+
+void ReceivingService::setLaneEnabled(bool on) {
+    m_laneEnabled = on;
+    if (!on && m_laneServer != nullptr) {
+        m_laneServer->close();
+    } else if (on && isListening()) {
+        openLane();
+    }
+}
+
+bool ReceivingService::laneListening() const {
+    return m_laneServer != nullptr && m_laneServer->isListening();
+}
+
+// The lane is the port after the classic one. When it cannot be opened everything works as
+// without it: senders find nothing there and take the classic protocol.
+void ReceivingService::openLane() {
+    const quint16 port = listeningPort();
+    if (!m_laneEnabled || laneListening() || port == 0 || port == 65535) {
+        return;
+    }
+    if (m_laneServer == nullptr) {
+        m_laneServer = new QTcpServer(this);
+        connect(m_laneServer, &QTcpServer::newConnection, this, &ReceivingService::laneConnect);
+    }
+    m_laneServer->listen(QHostAddress::AnyIPv4, static_cast<quint16>(port + 1));
+}
+
+void ReceivingService::laneConnect() {
+    while (QTcpSocket* socket = m_laneServer->nextPendingConnection()) {
+        const bool busy = isServing() || m_state != State::Idle;
+        auto* session = new LaneReceivingSession(socket, busy, this);
+        if (busy) {
+            connect(session, &LaneReceivingSession::ended, session, &QObject::deleteLater);
+            emit busyPeerDismissed();
+            continue;
+        }
+        m_lane = session;
+        m_state = State::Connected;
+        m_outcome = Outcome::None;
+        m_userPaused = false;
+        m_offer = Offer();
+        m_target.clear();
+        m_elapsed->Tag = 0;
+        connect(session, &LaneReceivingSession::offered, this, [this, session] {
+            ++m_offerSerial;
+            m_state = State::Offered;
+            m_elapsed->Tag = 0;
+            m_offer = Offer{session->offeredName(), session->offeredSize(), session->peerAddress()};
+            emit offerArrived(m_offer);
+        });
+        connect(session, &LaneReceivingSession::started, this, [this] {
+            m_state = State::Receiving;
+            if (!m_userPaused) {
+                m_elapsed->SwitchOn();
+            }
+            emit receptionStarted();
+            emit blockArrived();
+        });
+        connect(session, &LaneReceivingSession::progress, this, [this](qint64 done, qint64 total) {
+            emit progress(
+                TransferProgress{done, total, m_elapsed->Tag,
+                                 computeProgress(done / kBlockSize, total, m_elapsed->Tag)});
+            emit activity();
+        });
+        connect(session, &LaneReceivingSession::peerPaused, this, [this] {
+            m_elapsed->SwitchOff();
+            emit peerPaused();
+        });
+        connect(session, &LaneReceivingSession::peerResumed, this, [this] {
+            if (m_userPaused) {
+                emit peerResumed(true);
+                return;
+            }
+            m_elapsed->SwitchOn();
+            emit peerResumed(false);
+            emit blockArrived();
+        });
+        connect(session, &LaneReceivingSession::pausedForUser, this, [this] {
+            m_elapsed->SwitchOff();
+            emit pausedForUser();
+        });
+        connect(session, &LaneReceivingSession::diskFull, this, [this] {
+            m_userPaused = true;
+            m_elapsed->SwitchOff();
+            emit diskFull();
+        });
+        connect(session, &LaneReceivingSession::ended, this,
+                [this](LaneReceivingSession::End end) { laneEnded(static_cast<int>(end)); });
+        emit peerConnected(session->peerAddress());
+    }
+}
+
+void ReceivingService::laneEnded(int endValue) {
+    using End = LaneReceivingSession::End;
+    Outcome outcome = m_outcome;
+    if (outcome == Outcome::None) {
+        switch (static_cast<End>(endValue)) {
+            case End::Received:
+                outcome = Outcome::Received;
+                break;
+            case End::Mismatch:
+                outcome = Outcome::Corrupted;
+                break;
+            case End::Refused:
+                outcome = Outcome::PartialDiffers;
+                break;
+            case End::WriteFailed:
+                outcome = Outcome::CannotWrite;
+                break;
+            case End::BadName:
+                outcome = Outcome::BadName;
+                break;
+            case End::Broken:
+                outcome = Outcome::ConnectionError;
+                break;
+            case End::Declined:
+            case End::Cancelled:
+            case End::Gone:
+                break;
+        }
+    }
+    m_lane->deleteLater();
+    m_lane = nullptr;
+    m_served = nullptr;
+    endServed(outcome);
 }
 
 void ReceivingService::stopListening() {
+    if (m_laneServer != nullptr) {
+        m_laneServer->close();
+    }
+    if (m_lane != nullptr) {
+        // As for a classic peer: let go here and now, without a word to the view.
+        m_lane->disconnect(this);
+        m_lane->deleteLater();
+        m_lane = nullptr;
+        m_state = State::Idle;
+        m_elapsed->SwitchOff();
+    }
     if (m_served) {
         // Closing the listener closes its connections without events: the served peer's
         // clean-up runs here instead.
@@ -106,7 +247,7 @@ void ReceivingService::dismiss(TSocketConnection* connection, const QByteArray& 
 }
 
 void ReceivingService::clientConnect(TSocketConnection* socket) {
-    if (activeConnectionCount() != 1) {
+    if (activeConnectionCount() != 1 || m_lane != nullptr) {
         dismiss(socket, BusyNotice());
         emit busyPeerDismissed();
         return;
@@ -291,11 +432,11 @@ void ReceivingService::requestNextBlock(std::optional<qint64> knownLength) {
 }
 
 bool ReceivingService::questionStands(quint64 id) const {
-    return id == m_questionId && m_state == State::Asking && servedConnection() != nullptr;
+    return id == m_questionId && m_state == State::Asking && isServing();
 }
 
 void ReceivingService::acceptOffer(const QString& folder) {
-    if (m_state != State::Offered || servedConnection() == nullptr) {
+    if (m_state != State::Offered || !isServing()) {
         return;
     }
     // The target is fixed now: a later change of the receive folder applies to the next
@@ -334,7 +475,15 @@ void ReceivingService::answer(quint64 id, bool yes) {
         return;
     }
     if (!yes) {
-        servedConnection()->CloseConnection();
+        if (m_lane != nullptr) {
+            m_lane->decline();
+        } else {
+            servedConnection()->CloseConnection();
+        }
+        return;
+    }
+    if (m_lane != nullptr) {
+        m_lane->accept(m_target);  // continues the file from its length
         return;
     }
     m_state = State::Receiving;
@@ -343,6 +492,10 @@ void ReceivingService::answer(quint64 id, bool yes) {
 }
 
 void ReceivingService::startNewFile() {
+    if (m_lane != nullptr) {
+        m_lane->accept(m_target);
+        return;
+    }
     // A file that cannot be created shows at the first block, which then cannot be opened.
     FileAccess::createEmpty(m_target);
     m_state = State::Receiving;
@@ -356,10 +509,20 @@ void ReceivingService::startNewFile() {
 
 void ReceivingService::pauseByUser() {
     m_userPaused = true;
+    if (m_lane != nullptr) {
+        m_lane->pauseByUser();
+    }
 }
 
 void ReceivingService::resumeByUser() {
     m_userPaused = false;
+    if (m_lane != nullptr) {
+        m_lane->resumeByUser();
+        if (m_state == State::Receiving) {
+            m_elapsed->SwitchOn();
+        }
+        return;
+    }
     if (m_state == State::Receiving) {
         m_elapsed->SwitchOn();
     }
@@ -367,6 +530,11 @@ void ReceivingService::resumeByUser() {
 }
 
 void ReceivingService::cancel() {
+    if (m_lane != nullptr) {
+        m_outcome = Outcome::Cancelled;
+        m_lane->cancel();  // ends it, through laneEnded
+        return;
+    }
     if (TSocketConnection* served = servedConnection()) {
         m_outcome = Outcome::Cancelled;
         served->CloseConnection();

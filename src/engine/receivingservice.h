@@ -13,6 +13,8 @@
 #include "transfer/receiverinput.h"
 #include "transfer/receiversession.h"
 
+class LaneReceivingSession;
+class QTcpServer;
 class TServerEndpoint;
 class TSocketConnection;
 class TTimer;
@@ -77,8 +79,18 @@ public:
     // about still stands.
     quint64 offerSerial() const { return m_offerSerial; }
     QString targetPath() const { return m_target; }
-    // The connection served: the oldest one open that was not told to go; null when none.
+    // The connection served: the oldest one open that was not told to go; null when none
+    // (and while a peer of the fast lane is served).
     TSocketConnection* servedConnection() const;
+    // A peer is served, on either port.
+    bool isServing() const { return servedConnection() != nullptr || m_lane != nullptr; }
+
+    // Also listens on the fast lane, the port after this one (where it can be opened), while
+    // it listens at all. One transfer is served across both ports.
+    void setLaneEnabled(bool on);
+    bool laneListening() const;
+    // The transfer served goes over the fast lane.
+    bool onLane() const { return m_lane != nullptr; }
 
     // How the free space of a folder is told (FileAccess::freeSpace unless a test says
     // otherwise, to make a disk look full).
@@ -119,6 +131,9 @@ private:
     void clientDisconnect(TSocketConnection* socket);
     void clientError(TSocketConnection* socket, int& errorCode);
     void intruderTimeout();
+    void laneConnect();
+    void laneEnded(int end);
+    void openLane();
 
     void dispatch(const ReceiverInput::Message& message, TSocketConnection* socket);
     void takeOffer(const ReceiverInput::Message& message, TSocketConnection* socket);
@@ -158,4 +173,7 @@ private:
     quint64 m_questionId = 0;
     FreeSpaceProbe m_freeSpace = &FileAccess::freeSpace;
     Question m_question = Question::LowSpace;
+    bool m_laneEnabled = false;
+    QTcpServer* m_laneServer = nullptr;
+    LaneReceivingSession* m_lane = nullptr;  // the peer served on the lane
 };

@@ -1,6 +1,7 @@
 #include "engine/sendingsession.h"
 
 #include <QCoreApplication>
+#include <QHostAddress>
 #include <QPointer>
 #include <QRegularExpression>
 #include <QThreadPool>
@@ -11,6 +12,7 @@
 
 #include <exception>
 
+#include "engine/lanesendingsession.h"
 #include "engine/receivingservice.h"
 #include "engine/ttimer.h"
 #include "net/clientendpoint.h"
@@ -53,7 +55,8 @@ SendingSession::SendingSession(quint16 port, TTimer* elapsed, ReceivingService* 
       m_client(new TClientEndpoint(this)),
       m_elapsed(elapsed),
       m_connecting(new TTimer(kConnectStepMs, this)),
-      m_listener(listener) {
+      m_listener(listener),
+      m_port(port) {
     m_client->setObjectName(QStringLiteral("Cliente"));
     m_client->SetPort(port);
     m_connecting->setObjectName(QStringLiteral("Conectando"));
@@ -127,6 +130,92 @@ void SendingSession::lookedUp(quint64 lookup, const QString& address) {
 }
 
 void SendingSession::connectTo(const QString& address) {
+    const QHostAddress host(address);
+    if (!m_laneEnabled || host.protocol() != QAbstractSocket::IPv4Protocol || m_port == 65535) {
+        connectClassic(address);
+        return;
+    }
+    // The lane first; when nobody answers on it the classic protocol at once.
+    m_lane = new LaneSendingSession(*m_file, this);
+    LaneSendingSession* lane = m_lane;
+    connect(lane, &LaneSendingSession::unavailable, this, [this, lane, address] {
+        lane->deleteLater();
+        m_lane = nullptr;
+        if (m_state == State::Connecting) {
+            connectClassic(address);
+        }
+    });
+    connect(lane, &LaneSendingSession::connected, this, [this] {
+        m_state = State::Offered;
+        m_connecting->SwitchOff();
+        m_elapsed->Tag = 0;
+        emit connected();
+    });
+    connect(lane, &LaneSendingSession::started, this, [this] {
+        m_state = State::Sending;
+        if (!m_userPaused) {
+            m_elapsed->SwitchOn();
+        }
+        emit blockRequested();
+    });
+    connect(lane, &LaneSendingSession::progress, this, [this](qint64 done, qint64 total) {
+        emit progress(TransferProgress{done, total, m_elapsed->Tag,
+                                       computeProgress(done / kBlockSize, total, m_elapsed->Tag)});
+        emit activity();
+    });
+    connect(lane, &LaneSendingSession::pausedForUser, this, [this] {
+        m_elapsed->SwitchOff();
+        emit pausedForUser();
+    });
+    connect(lane, &LaneSendingSession::peerPaused, this, [this] {
+        m_elapsed->SwitchOff();
+        emit peerPaused();
+    });
+    connect(lane, &LaneSendingSession::peerResumed, this, [this] {
+        if (!m_userPaused) {
+            m_elapsed->SwitchOn();
+            emit blockRequested();
+        }
+    });
+    connect(lane, &LaneSendingSession::ended, this,
+            [this](LaneSendingSession::End end) { laneEnded(static_cast<int>(end)); });
+    lane->start(host, static_cast<quint16>(m_port + 1));
+}
+
+void SendingSession::laneEnded(int endValue) {
+    using End = LaneSendingSession::End;
+    if (m_outcome == Outcome::None) {
+        switch (static_cast<End>(endValue)) {
+            case End::Sent:
+                m_outcome = Outcome::Sent;
+                break;
+            case End::Mismatch:
+                m_outcome = Outcome::Corrupted;
+                break;
+            case End::PartialDiffers:
+                m_outcome = Outcome::PartialDiffers;
+                break;
+            case End::Busy:
+                m_outcome = Outcome::Busy;
+                break;
+            case End::CannotRead:
+                m_outcome = Outcome::CannotRead;
+                break;
+            case End::Broken:
+                m_outcome = Outcome::ConnectionError;
+                break;
+            case End::Declined:  // as on the classic path: the receiver just closed
+            case End::Cancelled:
+            case End::WriteFailed:
+                break;
+        }
+    }
+    m_lane->deleteLater();
+    m_lane = nullptr;
+    finish();
+}
+
+void SendingSession::connectClassic(const QString& address) {
     try {
         m_client->SetAddress(address);
         m_client->SetActive(true);
@@ -148,6 +237,19 @@ void SendingSession::cancel() {
     if (m_outcome == Outcome::None) {
         m_outcome = Outcome::Cancelled;
     }
+    if (m_lane != nullptr) {
+        LaneSendingSession* lane = m_lane;
+        if (m_state == State::Connecting) {
+            // Still asking whether a lane is there: drop the attempt.
+            m_lane = nullptr;
+            lane->disconnect(this);
+            lane->deleteLater();
+            finish();
+        } else {
+            lane->cancel();  // ends it, through laneEnded
+        }
+        return;
+    }
     m_client->Connection()->CloseConnection();
     if (m_state != State::Idle) {
         finish();  // nothing was open yet (a name still being looked up)
@@ -156,10 +258,21 @@ void SendingSession::cancel() {
 
 void SendingSession::pauseByUser() {
     m_userPaused = true;
+    if (m_lane != nullptr) {
+        m_lane->pauseByUser();
+    }
 }
 
 void SendingSession::resumeByUser() {
     m_userPaused = false;
+    if (m_lane != nullptr) {
+        m_lane->resumeByUser();
+        if (m_state == State::Sending) {
+            m_elapsed->SwitchOn();
+            emit blockRequested();
+        }
+        return;
+    }
     if (m_pauseSent) {
         // Only a pause the receiver was told of is ended: a resume without one is no
         // message of the protocol.

@@ -13,6 +13,7 @@
 #include "transfer/fileaccess.h"
 #include "transfer/senderinput.h"
 
+class LaneSendingSession;
 class ReceivingService;
 class TClientEndpoint;
 class TSocketConnection;
@@ -53,6 +54,12 @@ public:
     void resumeByUser();
     bool userPaused() const { return m_userPaused; }
 
+    // Tries the fast lane (the port after this one) before the classic protocol.
+    void setLaneEnabled(bool on) { m_laneEnabled = on; }
+    bool laneEnabled() const { return m_laneEnabled; }
+    // The send under way goes over the fast lane.
+    bool onLane() const { return m_lane != nullptr && m_state != State::Connecting; }
+
     State state() const { return m_state; }
     TClientEndpoint* endpoint() const { return m_client; }
     TTimer* connectTimer() const { return m_connecting; }
@@ -77,6 +84,8 @@ signals:
 private:
     void lookedUp(quint64 lookup, const QString& address);
     void connectTo(const QString& address);
+    void connectClassic(const QString& address);
+    void laneEnded(int end);
     void connectingTimer();
     void clientConnect(TSocketConnection* socket);
     void clientRead(TSocketConnection* socket);
@@ -102,4 +111,7 @@ private:
     bool m_userPaused = false;
     bool m_pauseSent = false;  // the receiver was told to pause and not yet to resume
     quint64 m_lookup = 0;      // the name lookup this send waits for; 0 when none
+    quint16 m_port;
+    bool m_laneEnabled = false;
+    LaneSendingSession* m_lane = nullptr;
 };

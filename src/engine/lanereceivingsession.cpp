@@ -1,0 +1,310 @@
+#include "engine/lanereceivingsession.h"
+
+#include <QTcpSocket>
+
+#include <sys/stat.h>
+
+#include "lane/filesink.h"
+
+namespace {
+
+constexpr int kSilenceMs = 6000;
+constexpr qint64 kReadSlice = 512 * 1024;  // read from the socket at most this much at once
+constexpr int kProgressMs = 30;
+
+// The length of what is at `path` now, without following a link (a link is no partial file
+// of ours: the sink refuses to open it); 0 when nothing is there.
+qint64 existingLength(const QString& path) {
+    struct stat status {};
+    if (::lstat(path.toLocal8Bit().constData(), &status) != 0 || !S_ISREG(status.st_mode)) {
+        return 0;
+    }
+    return status.st_size;
+}
+
+}  // namespace
+
+LaneReceivingSession::LaneReceivingSession(QTcpSocket* socket, bool busy, QObject* parent)
+    : QObject(parent), m_socket(socket), m_busy(busy) {
+    m_socket->setParent(this);
+    bool v4 = false;
+    const quint32 ip = m_socket->peerAddress().toIPv4Address(&v4);
+    m_address = v4 ? QHostAddress(ip).toString() : m_socket->peerAddress().toString();
+    // The kernel's buffer and one slice are all that is held of what the peer sends.
+    m_socket->setReadBufferSize(kReadSlice);
+    connect(m_socket, &QTcpSocket::readyRead, this, &LaneReceivingSession::readPeer);
+    connect(m_socket, &QTcpSocket::disconnected, this, [this] {
+        if (m_phase == Phase::Checking) {
+            return;  // the sender may close once it sent everything: the check goes on
+        }
+        finish(m_phase == Phase::Greeting || m_phase == Phase::Waiting ? End::Gone : End::Broken);
+    });
+    connect(m_socket, &QTcpSocket::errorOccurred, this, [this] {
+        if (m_phase != Phase::Checking) {
+            finish(End::Broken);
+        }
+    });
+    m_silence.setSingleShot(true);
+    m_silence.setInterval(kSilenceMs);
+    connect(&m_silence, &QTimer::timeout, this, [this] { finish(End::Gone); });
+    m_silence.start();
+    m_sinceProgress.start();
+    QMetaObject::invokeMethod(this, &LaneReceivingSession::readPeer, Qt::QueuedConnection);
+}
+
+LaneReceivingSession::~LaneReceivingSession() {
+    if (!m_ended && m_socket) {
+        m_socket->abort();
+    }
+}
+
+QString LaneReceivingSession::peerAddress() const {
+    return m_address;
+}
+
+void LaneReceivingSession::send(const QByteArray& bytes) {
+    if (m_socket->state() == QAbstractSocket::ConnectedState) {
+        m_socket->write(bytes);
+    }
+}
+
+void LaneReceivingSession::readPeer() {
+    while (!m_ended) {
+        if (m_phase == Phase::Greeting) {
+            m_greeting += m_socket->read(lanewire::kGreetingSize - m_greeting.size());
+            if (m_greeting.size() < lanewire::kGreetingSize) {
+                return;
+            }
+            if (!lanewire::greetingVersion(m_greeting)) {
+                finish(End::Gone);  // a stray client: dropped at once, nothing said
+                return;
+            }
+            // Version 1 is all there is: a later peer offering more speaks 1 with us.
+            send(lanewire::greeting());
+            if (m_busy) {
+                send(lanewire::frame(lanewire::Type::Busy));
+                finish(End::Gone);
+                return;
+            }
+            m_phase = Phase::Waiting;
+            m_silence.start();
+            continue;
+        }
+        // While the file is written slower than it comes, the peer waits in TCP's window.
+        if (m_sink != nullptr && m_sink->full()) {
+            return;
+        }
+        const QByteArray bytes = m_socket->read(kReadSlice);
+        if (bytes.isEmpty()) {
+            return;
+        }
+        m_reader.feed(bytes);
+        lanewire::Type type{};
+        QByteArray payload;
+        for (;;) {
+            const auto status = m_reader.next(type, payload);
+            if (status == lanewire::FrameReader::Status::NeedMore) {
+                break;
+            }
+            if (status == lanewire::FrameReader::Status::Bad) {
+                finish(End::Broken);
+                return;
+            }
+            handle(type, payload);
+            if (m_ended) {
+                return;
+            }
+        }
+    }
+}
+
+void LaneReceivingSession::handle(lanewire::Type type, const QByteArray& payload) {
+    using lanewire::Type;
+    switch (type) {
+        case Type::Offer: {
+            const auto offer = lanewire::parseOffer(payload);
+            if (m_phase != Phase::Waiting || !offer) {
+                finish(End::Broken);
+                return;
+            }
+            if (!lanewire::isSafeName(offer->name)) {
+                finish(End::BadName);
+                return;
+            }
+            m_name = QString::fromUtf8(offer->name);
+            m_size = offer->size;
+            m_phase = Phase::Offered;
+            m_silence.stop();
+            emit offered();
+            return;
+        }
+        case Type::Data:
+            if (m_phase != Phase::Receiving) {
+                finish(End::Broken);  // nothing is written before acceptance
+                return;
+            }
+            takeData(payload);
+            return;
+        case Type::Pause:
+            if (m_phase != Phase::Receiving && m_phase != Phase::Hashing) {
+                finish(End::Broken);
+                return;
+            }
+            m_peerPaused = true;
+            emit peerPaused();
+            return;
+        case Type::Resume:
+            if (!m_peerPaused) {
+                finish(End::Broken);  // a resume that ends no pause
+                return;
+            }
+            m_peerPaused = false;
+            emit peerResumed();
+            return;
+        case Type::Cancel:
+            finish(End::Cancelled);
+            return;
+        case Type::Mismatch:
+            if (m_phase != Phase::Receiving) {
+                finish(End::Broken);
+                return;
+            }
+            finish(End::Refused);
+            return;
+        case Type::Done:
+            if (m_phase != Phase::Receiving || m_received != m_size) {
+                finish(End::Broken);
+                return;
+            }
+            m_doneHash = payload;
+            m_phase = Phase::Checking;
+            m_sink->finish();
+            return;
+        default:  // frames only a receiver sends
+            finish(End::Broken);
+            return;
+    }
+}
+
+void LaneReceivingSession::takeData(const QByteArray& payload) {
+    if (payload.size() > m_size - m_received) {
+        finish(End::Broken);  // past the size offered
+        return;
+    }
+    m_received += payload.size();
+    m_sink->put(payload);
+    if (m_sinceProgress.elapsed() >= kProgressMs || m_received == m_size) {
+        m_sinceProgress.restart();
+        emit progress(m_received, m_size);
+    }
+}
+
+void LaneReceivingSession::accept(const QString& target) {
+    if (m_phase != Phase::Offered) {
+        return;
+    }
+    m_phase = Phase::Hashing;
+    m_sink = new FileSink(target, this);
+    connect(m_sink, &FileSink::prefixHashed, this, &LaneReceivingSession::prefixHashed);
+    connect(m_sink, &FileSink::drained, this, &LaneReceivingSession::readPeer);
+    connect(m_sink, &FileSink::finished, this, &LaneReceivingSession::sinkFinished);
+    connect(m_sink, &FileSink::failed, this, [this] {
+        send(lanewire::result(lanewire::ResultCode::WriteFailed));
+        finish(End::WriteFailed);
+    });
+    connect(m_sink, &FileSink::diskFull, this, [this] {
+        m_diskFull = true;
+        pauseByUser();
+        emit diskFull();
+    });
+    // The length of the partial file decides the offset: what is there is kept, and hashed
+    // for the sender to check.
+    m_offset = std::min(existingLength(target), m_size);
+    m_received = m_offset;
+    m_sink->start(m_offset);
+}
+
+void LaneReceivingSession::prefixHashed(const QByteArray& hash) {
+    if (m_phase != Phase::Hashing) {
+        return;
+    }
+    m_phase = Phase::Receiving;
+    send(lanewire::accept(m_offset, hash));
+    if (m_userPaused) {
+        send(lanewire::frame(lanewire::Type::Pause));
+    }
+    emit started();
+    emit progress(m_received, m_size);
+}
+
+void LaneReceivingSession::sinkFinished(const QByteArray& hash) {
+    if (m_phase != Phase::Checking) {
+        return;
+    }
+    const bool same = hash == m_doneHash;
+    send(lanewire::result(same ? lanewire::ResultCode::Ok : lanewire::ResultCode::HashMismatch));
+    finish(same ? End::Received : End::Mismatch);
+}
+
+void LaneReceivingSession::decline() {
+    if (m_phase == Phase::Offered) {
+        send(lanewire::frame(lanewire::Type::Decline));
+        finish(End::Declined);
+    }
+}
+
+void LaneReceivingSession::pauseByUser() {
+    if (m_userPaused) {
+        return;
+    }
+    m_userPaused = true;
+    if (m_phase == Phase::Receiving) {
+        send(lanewire::frame(lanewire::Type::Pause));
+        emit pausedForUser();
+    }
+}
+
+void LaneReceivingSession::resumeByUser() {
+    if (!m_userPaused) {
+        return;
+    }
+    m_userPaused = false;
+    if (m_diskFull) {
+        m_diskFull = false;
+        m_sink->retry();
+    }
+    if (m_phase == Phase::Receiving) {
+        send(lanewire::frame(lanewire::Type::Resume));
+    }
+}
+
+void LaneReceivingSession::cancel() {
+    if (m_ended) {
+        return;
+    }
+    send(lanewire::frame(lanewire::Type::Cancel));
+    finish(End::Cancelled);
+}
+
+void LaneReceivingSession::finish(End end) {
+    if (m_ended) {
+        return;
+    }
+    m_ended = true;
+    m_phase = Phase::Over;
+    m_silence.stop();
+    // What is still to say (busy, a result, a cancel) goes out before the close: the
+    // socket outlives this session until it is closed.
+    m_socket->disconnect(this);
+    m_socket->setParent(nullptr);
+    // The last frame goes to the kernel now: the program may end before the next event.
+    m_socket->flush();
+    if (m_socket->bytesToWrite() > 0) {
+        connect(m_socket, &QAbstractSocket::disconnected, m_socket, &QObject::deleteLater);
+        m_socket->disconnectFromHost();
+    } else {
+        m_socket->abort();
+        m_socket->deleteLater();
+    }
+    emit ended(end);
+}

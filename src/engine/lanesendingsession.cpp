@@ -1,0 +1,278 @@
+#include "engine/lanesendingsession.h"
+
+#include <QTcpSocket>
+
+#include "lane/filesource.h"
+
+namespace {
+
+// Bytes handed to the socket beyond what the kernel took: one chunk, so that a pause stops
+// the stream within a chunk of what the kernel already holds.
+constexpr qint64 kWriteAhead = 256 * 1024;
+constexpr int kProgressMs = 30;
+
+}  // namespace
+
+LaneSendingSession::LaneSendingSession(const OutgoingFile& file, QObject* parent)
+    : QObject(parent), m_file(file) {
+    m_greetingTimer.setSingleShot(true);
+    m_greetingTimer.setInterval(kGreetingMs);
+    connect(&m_greetingTimer, &QTimer::timeout, this, &LaneSendingSession::giveUp);
+    m_sinceProgress.start();
+}
+
+LaneSendingSession::~LaneSendingSession() {
+    if (m_socket) {
+        m_socket->disconnect(this);
+        m_socket->abort();
+    }
+}
+
+void LaneSendingSession::start(const QHostAddress& address, quint16 port) {
+    m_socket = new QTcpSocket(this);
+    m_socket->setReadBufferSize(64 * 1024);
+    connect(m_socket, &QTcpSocket::connected, this, [this] {
+        m_socket->setSocketOption(QAbstractSocket::LowDelayOption, 1);
+        send(lanewire::greeting());
+    });
+    connect(m_socket, &QTcpSocket::readyRead, this, &LaneSendingSession::readPeer);
+    connect(m_socket, &QTcpSocket::bytesWritten, this, &LaneSendingSession::pump);
+    connect(m_socket, &QTcpSocket::errorOccurred, this, [this] {
+        if (m_phase == Phase::Connecting) {
+            giveUp();  // refused or failed: classic at once
+            return;
+        }
+        finish(End::Broken);
+    });
+    connect(m_socket, &QTcpSocket::disconnected, this, [this] {
+        if (m_phase == Phase::Connecting) {
+            giveUp();
+            return;
+        }
+        finish(End::Broken);
+    });
+    m_greetingTimer.start();
+    m_socket->connectToHost(address, port);
+}
+
+void LaneSendingSession::giveUp() {
+    if (m_phase != Phase::Connecting || m_ended) {
+        return;
+    }
+    m_ended = true;
+    m_phase = Phase::Over;
+    m_greetingTimer.stop();
+    if (m_socket) {
+        m_socket->disconnect(this);
+        m_socket->abort();
+    }
+    emit unavailable();
+}
+
+void LaneSendingSession::send(const QByteArray& bytes) {
+    if (m_socket && m_socket->state() == QAbstractSocket::ConnectedState) {
+        m_socket->write(bytes);
+    }
+}
+
+void LaneSendingSession::readPeer() {
+    if (m_phase == Phase::Connecting) {
+        m_greeting += m_socket->read(lanewire::kGreetingSize - m_greeting.size());
+        if (m_greeting.size() < lanewire::kGreetingSize) {
+            return;
+        }
+        if (!lanewire::greetingVersion(m_greeting)) {
+            giveUp();  // another protocol on that port
+            return;
+        }
+        m_greetingTimer.stop();
+        m_phase = Phase::Offered;
+        emit connected();
+        send(lanewire::offer(m_file.name.toUtf8(), m_file.size));
+    }
+    while (!m_ended) {
+        const QByteArray bytes = m_socket->read(64 * 1024);
+        if (bytes.isEmpty()) {
+            return;
+        }
+        m_reader.feed(bytes);
+        lanewire::Type type{};
+        QByteArray payload;
+        for (;;) {
+            const auto status = m_reader.next(type, payload);
+            if (status == lanewire::FrameReader::Status::NeedMore) {
+                break;
+            }
+            if (status == lanewire::FrameReader::Status::Bad) {
+                finish(End::Broken);
+                return;
+            }
+            handle(type, payload);
+            if (m_ended) {
+                return;
+            }
+        }
+    }
+}
+
+void LaneSendingSession::handle(lanewire::Type type, const QByteArray& payload) {
+    using lanewire::Type;
+    switch (type) {
+        case Type::Accept: {
+            const auto accepted = lanewire::parseAccept(payload);
+            if (m_phase != Phase::Offered || !accepted || accepted->offset > m_file.size) {
+                finish(End::Broken);
+                return;
+            }
+            m_phase = Phase::Checking;
+            m_sent = accepted->offset;
+            m_source = new FileSource(m_file.path, m_file.size, this);
+            connect(m_source, &FileSource::prefixChecked, this, [this](bool matches) {
+                if (!matches) {
+                    send(lanewire::frame(lanewire::Type::Mismatch));
+                    finish(End::PartialDiffers);
+                    return;
+                }
+                m_phase = Phase::Streaming;
+                emit started();
+                emit progress(m_sent, m_file.size);
+                pump();
+            });
+            connect(m_source, &FileSource::chunkReady, this, &LaneSendingSession::pump);
+            connect(m_source, &FileSource::finished, this, [this](const QByteArray& hash) {
+                m_hash = hash;
+                pump();
+            });
+            connect(m_source, &FileSource::failed, this, [this] {
+                send(lanewire::frame(lanewire::Type::Cancel));
+                finish(End::CannotRead);
+            });
+            m_source->start(accepted->offset, accepted->hash);
+            return;
+        }
+        case Type::Decline:
+            finish(m_phase == Phase::Offered ? End::Declined : End::Broken);
+            return;
+        case Type::Busy:
+            finish(m_phase == Phase::Offered ? End::Busy : End::Broken);
+            return;
+        case Type::Pause:
+            if (m_phase != Phase::Streaming && m_phase != Phase::Checking) {
+                finish(End::Broken);
+                return;
+            }
+            m_peerPaused = true;
+            emit peerPaused();
+            return;
+        case Type::Resume:
+            if (!m_peerPaused) {
+                finish(End::Broken);
+                return;
+            }
+            m_peerPaused = false;
+            emit peerResumed();
+            pump();
+            return;
+        case Type::Cancel:
+            finish(End::Cancelled);
+            return;
+        case Type::Result: {
+            if (!m_doneSent) {
+                finish(payload.at(0) == char(lanewire::ResultCode::WriteFailed) ? End::WriteFailed
+                                                                                : End::Broken);
+                return;
+            }
+            const auto code = static_cast<lanewire::ResultCode>(payload.at(0));
+            finish(code == lanewire::ResultCode::Ok             ? End::Sent
+                   : code == lanewire::ResultCode::HashMismatch ? End::Mismatch
+                                                                : End::WriteFailed);
+            return;
+        }
+        default:
+            finish(End::Broken);
+            return;
+    }
+}
+
+bool LaneSendingSession::streamingAllowed() const {
+    return m_phase == Phase::Streaming && !m_userPaused && !m_peerPaused && m_socket;
+}
+
+void LaneSendingSession::pump() {
+    if (!streamingAllowed()) {
+        return;
+    }
+    while (m_sent < m_file.size && m_socket->bytesToWrite() < kWriteAhead) {
+        const QByteArray chunk = m_source->take();
+        if (chunk.isEmpty()) {
+            break;
+        }
+        m_socket->write(lanewire::dataHeader(chunk.size()));
+        m_socket->write(chunk);
+        m_sent += chunk.size();
+    }
+    if (m_sinceProgress.elapsed() >= kProgressMs || m_sent == m_file.size) {
+        m_sinceProgress.restart();
+        emit progress(m_sent, m_file.size);
+    }
+    if (m_sent == m_file.size && !m_hash.isEmpty() && !m_doneSent) {
+        m_doneSent = true;
+        m_phase = Phase::Finishing;
+        send(lanewire::done(m_hash));
+    }
+}
+
+void LaneSendingSession::pauseByUser() {
+    if (m_userPaused) {
+        return;
+    }
+    m_userPaused = true;
+    if (m_phase == Phase::Streaming || m_phase == Phase::Checking) {
+        send(lanewire::frame(lanewire::Type::Pause));
+        emit pausedForUser();
+    }
+}
+
+void LaneSendingSession::resumeByUser() {
+    if (!m_userPaused) {
+        return;
+    }
+    m_userPaused = false;
+    if (m_phase == Phase::Streaming || m_phase == Phase::Checking) {
+        send(lanewire::frame(lanewire::Type::Resume));
+        pump();
+    }
+}
+
+void LaneSendingSession::cancel() {
+    if (m_ended) {
+        return;
+    }
+    send(lanewire::frame(lanewire::Type::Cancel));
+    finish(End::Cancelled);
+}
+
+void LaneSendingSession::finish(End end) {
+    if (m_ended) {
+        return;
+    }
+    m_ended = true;
+    m_phase = Phase::Over;
+    m_greetingTimer.stop();
+    delete m_source;  // stops its thread
+    m_source = nullptr;
+    if (m_socket) {
+        m_socket->disconnect(this);
+        m_socket->setParent(nullptr);
+        // The last frame goes to the kernel now: the program may end before the next event.
+        m_socket->flush();
+        if (m_socket->bytesToWrite() > 0) {
+            connect(m_socket, &QAbstractSocket::disconnected, m_socket, &QObject::deleteLater);
+            m_socket->disconnectFromHost();
+        } else {
+            m_socket->abort();
+            m_socket->deleteLater();
+        }
+    }
+    emit ended(end);
+}

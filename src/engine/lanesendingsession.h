@@ -1,0 +1,83 @@
+#pragma once
+
+#include <QByteArray>
+#include <QElapsedTimer>
+#include <QHostAddress>
+#include <QObject>
+#include <QPointer>
+#include <QTimer>
+
+#include "engine/outgoingfile.h"
+#include "lane/lanewire.h"
+
+class FileSource;
+class QTcpSocket;
+
+// The sending end of the fast lane: connects to the lane's port, greets, offers the file,
+// checks the receiver's partial file against its own start, streams the rest in large
+// framed chunks read by a FileSource, and sends the whole file's hash for the receiver's
+// check. When no lane answers (refused, silent for a second, or another protocol), it says
+// so at once with unavailable() and leaves the address to the classic protocol.
+class LaneSendingSession : public QObject {
+    Q_OBJECT
+
+public:
+    enum class End {
+        Sent,            // the receiver has the file and its hash matches
+        Mismatch,        // the receiver's hash did not match (the file changed, a disk fault)
+        PartialDiffers,  // the receiver's partial file is not the start of this file
+        Busy,
+        Declined,
+        Cancelled,  // we or the receiver ended it
+        CannotRead,
+        WriteFailed,  // the receiver could not write
+        Broken,       // the connection failed or the receiver broke the protocol
+    };
+
+    static constexpr int kGreetingMs = 1000;
+
+    LaneSendingSession(const OutgoingFile& file, QObject* parent = nullptr);
+    ~LaneSendingSession() override;
+
+    void start(const QHostAddress& address, quint16 port);
+    void pauseByUser();
+    void resumeByUser();
+    void cancel();
+
+signals:
+    void unavailable();
+    void connected();
+    void started();
+    void progress(qint64 done, qint64 total);
+    void pausedForUser();
+    void peerPaused();
+    void peerResumed();
+    void ended(LaneSendingSession::End end);
+
+private:
+    enum class Phase { Connecting, Offered, Checking, Streaming, Finishing, Over };
+
+    // No lane answered: the classic protocol takes over.
+    void giveUp();
+    void readPeer();
+    void handle(lanewire::Type type, const QByteArray& payload);
+    void pump();
+    void finish(End end);
+    void send(const QByteArray& bytes);
+    bool streamingAllowed() const;
+
+    OutgoingFile m_file;
+    QPointer<QTcpSocket> m_socket;
+    QTimer m_greetingTimer;
+    QByteArray m_greeting;
+    lanewire::FrameReader m_reader;
+    Phase m_phase = Phase::Connecting;
+    FileSource* m_source = nullptr;
+    qint64 m_sent = 0;
+    QByteArray m_hash;  // the whole file's, once read
+    bool m_userPaused = false;
+    bool m_peerPaused = false;
+    bool m_doneSent = false;
+    bool m_ended = false;
+    QElapsedTimer m_sinceProgress;
+};

@@ -1,0 +1,59 @@
+#pragma once
+
+#include <QByteArray>
+#include <QObject>
+#include <QString>
+
+#include <condition_variable>
+#include <deque>
+#include <mutex>
+#include <thread>
+
+// Writes the file being received on a thread of its own and hashes it as it goes, so that
+// the thread of the window never waits for the disk. The caller stops reading the peer
+// while the queue is full (put() says so) and goes on at drained(): memory stays bounded and
+// TCP's flow control slows the sender.
+//
+// First the prefix already on disk (a partial file) is hashed; its hash goes to the sender,
+// and the running hash goes on from there, so that at the end it covers the whole file.
+// A write that fails for want of space keeps its chunk and waits for retry().
+class FileSink : public QObject {
+    Q_OBJECT
+
+public:
+    static constexpr qsizetype kQueuedBytes = 4 * 1024 * 1024;
+
+    // `target` is opened without following a link.
+    FileSink(const QString& target, QObject* parent = nullptr);
+    ~FileSink() override;
+
+    // Hashes the first `offset` bytes of the file, then writes from there.
+    void start(qint64 offset);
+    // Queues bytes to write next; false when the queue is now full.
+    bool put(QByteArray chunk);
+    bool full() const;
+    // No more bytes will come: finished() follows once all are written.
+    void finish();
+    // Tries the write that failed for want of space again.
+    void retry();
+
+signals:
+    void prefixHashed(const QByteArray& hash);
+    void drained();
+    void diskFull();
+    void failed();
+    void finished(const QByteArray& hash);
+
+private:
+    void run(qint64 offset);
+
+    QString m_target;
+    std::thread m_thread;
+    mutable std::mutex m_mutex;
+    std::condition_variable m_wake;
+    std::deque<QByteArray> m_chunks;
+    qsizetype m_queuedBytes = 0;
+    bool m_finishing = false;
+    bool m_retry = false;
+    bool m_stop = false;
+};

@@ -1,0 +1,206 @@
+#include "lane/lanewire.h"
+
+#include <QtEndian>
+
+#include <limits>
+
+namespace lanewire {
+
+namespace {
+
+constexpr char kMagic[] = "RUVOLANE";
+constexpr qsizetype kMagicSize = 8;
+
+void appendU16(QByteArray& out, quint16 value) {
+    const quint16 big = qToBigEndian(value);
+    out.append(reinterpret_cast<const char*>(&big), sizeof big);
+}
+
+void appendU32(QByteArray& out, quint32 value) {
+    const quint32 big = qToBigEndian(value);
+    out.append(reinterpret_cast<const char*>(&big), sizeof big);
+}
+
+void appendU64(QByteArray& out, quint64 value) {
+    const quint64 big = qToBigEndian(value);
+    out.append(reinterpret_cast<const char*>(&big), sizeof big);
+}
+
+template <typename T>
+T readBig(const char* at) {
+    return qFromBigEndian<T>(at);
+}
+
+}  // namespace
+
+QByteArray greeting(quint16 version) {
+    QByteArray out(kMagic, kMagicSize);
+    appendU16(out, version);
+    return out;
+}
+
+std::optional<quint16> greetingVersion(QByteArrayView bytes) {
+    if (bytes.size() != kGreetingSize || bytes.first(kMagicSize) != QByteArrayView(kMagic)) {
+        return std::nullopt;
+    }
+    const quint16 version = readBig<quint16>(bytes.data() + kMagicSize);
+    return version == 0 ? std::nullopt : std::optional<quint16>(version);
+}
+
+qsizetype maxPayload(quint8 type) {
+    switch (static_cast<Type>(type)) {
+        case Type::Offer:
+            return 8 + 2 + kMaxName;
+        case Type::Accept:
+            return 8 + kHashSize;
+        case Type::Data:
+            return kMaxData;
+        case Type::Done:
+            return kHashSize;
+        case Type::Result:
+            return 1;
+        case Type::Decline:
+        case Type::Busy:
+        case Type::Pause:
+        case Type::Resume:
+        case Type::Cancel:
+        case Type::Mismatch:
+            return 0;
+    }
+    return -1;
+}
+
+qsizetype minPayload(quint8 type) {
+    switch (static_cast<Type>(type)) {
+        case Type::Offer:
+            return 8 + 2 + 1;
+        case Type::Data:
+            return 1;
+        default:
+            return maxPayload(type);
+    }
+}
+
+QByteArray frame(Type type, QByteArrayView payload) {
+    QByteArray out;
+    out.reserve(kHeaderSize + payload.size());
+    out.append(static_cast<char>(type));
+    appendU32(out, static_cast<quint32>(payload.size()));
+    out.append(payload);
+    return out;
+}
+
+QByteArray offer(QByteArrayView utf8Name, qint64 size) {
+    QByteArray payload;
+    appendU64(payload, static_cast<quint64>(size));
+    appendU16(payload, static_cast<quint16>(utf8Name.size()));
+    payload.append(utf8Name);
+    return frame(Type::Offer, payload);
+}
+
+QByteArray accept(qint64 offset, QByteArrayView hash) {
+    QByteArray payload;
+    appendU64(payload, static_cast<quint64>(offset));
+    payload.append(hash);
+    return frame(Type::Accept, payload);
+}
+
+QByteArray done(QByteArrayView hash) {
+    return frame(Type::Done, hash);
+}
+
+QByteArray result(ResultCode code) {
+    const char byte = static_cast<char>(code);
+    return frame(Type::Result, QByteArrayView(&byte, 1));
+}
+
+QByteArray dataHeader(qsizetype length) {
+    QByteArray out;
+    out.append(static_cast<char>(Type::Data));
+    appendU32(out, static_cast<quint32>(length));
+    return out;
+}
+
+std::optional<Offer> parseOffer(QByteArrayView payload) {
+    if (payload.size() < 10) {
+        return std::nullopt;
+    }
+    const quint64 size = readBig<quint64>(payload.data());
+    const quint16 nameLength = readBig<quint16>(payload.data() + 8);
+    if (size > quint64(std::numeric_limits<qint64>::max()) || nameLength == 0 ||
+        nameLength > kMaxName || payload.size() != 10 + nameLength) {
+        return std::nullopt;
+    }
+    return Offer{payload.sliced(10).toByteArray(), static_cast<qint64>(size)};
+}
+
+std::optional<Acceptance> parseAccept(QByteArrayView payload) {
+    if (payload.size() != 8 + kHashSize) {
+        return std::nullopt;
+    }
+    const quint64 offset = readBig<quint64>(payload.data());
+    if (offset > quint64(std::numeric_limits<qint64>::max())) {
+        return std::nullopt;
+    }
+    return Acceptance{static_cast<qint64>(offset), payload.sliced(8).toByteArray()};
+}
+
+bool isSafeName(QByteArrayView utf8) {
+    if (utf8.isEmpty() || utf8.size() > 255 || utf8.startsWith('.')) {
+        return false;
+    }
+    const QString name = QString::fromUtf8(utf8);
+    if (name.toUtf8() != utf8) {
+        return false;  // not valid UTF-8
+    }
+    for (const QChar c : name) {
+        const char16_t u = c.unicode();
+        if (u < 0x20 || (u >= 0x7F && u <= 0x9F) || u == u'/' || u == u'\\') {
+            return false;
+        }
+    }
+    return true;
+}
+
+void FrameReader::feed(QByteArrayView bytes) {
+    if (m_bad) {
+        return;
+    }
+    if (m_start > 0 && m_start == m_buffer.size()) {
+        m_buffer.clear();
+        m_start = 0;
+    } else if (m_start > kMaxData) {
+        m_buffer.remove(0, m_start);
+        m_start = 0;
+    }
+    m_buffer.append(bytes);
+}
+
+FrameReader::Status FrameReader::next(Type& type, QByteArray& payload) {
+    if (m_bad) {
+        return Status::Bad;
+    }
+    const qsizetype available = m_buffer.size() - m_start;
+    if (available < kHeaderSize) {
+        return Status::NeedMore;
+    }
+    const char* header = m_buffer.constData() + m_start;
+    const auto rawType = static_cast<quint8>(header[0]);
+    const quint32 length = readBig<quint32>(header + 1);
+    const qsizetype most = maxPayload(rawType);
+    if (most < 0 || qsizetype(length) > most || qsizetype(length) < minPayload(rawType)) {
+        m_bad = true;
+        m_buffer.clear();
+        m_start = 0;
+        return Status::Bad;
+    }
+    if (available < kHeaderSize + qsizetype(length)) {
+        return Status::NeedMore;
+    }
+    type = static_cast<Type>(rawType);
+    payload = m_buffer.mid(m_start + kHeaderSize, length);
+    m_start += kHeaderSize + length;
+    return Status::Frame;
+}
+
+}  // namespace lanewire

@@ -1,0 +1,89 @@
+#pragma once
+
+#include <QByteArray>
+#include <QByteArrayView>
+#include <QtGlobal>
+
+#include <optional>
+
+// The fast lane's wire format (doc/fast-lane.md): a greeting each way, then frames of a
+// type byte, a 32-bit big-endian payload length and the payload. Every length is bounded by
+// its type, so a reader never holds more than one frame's worth of bytes.
+namespace lanewire {
+
+constexpr quint16 kVersion = 1;
+constexpr qsizetype kGreetingSize = 10;  // "RUVOLANE" and the version
+constexpr qsizetype kHeaderSize = 5;
+constexpr qsizetype kMaxData = 256 * 1024;
+constexpr qsizetype kMaxName = 1024;
+constexpr qsizetype kHashSize = 32;  // SHA-256
+
+enum class Type : quint8 {
+    Offer = 1,     // u64 size, u16 name length, UTF-8 name
+    Accept = 2,    // u64 offset, hash of the receiver's first `offset` bytes
+    Decline = 3,   //
+    Busy = 4,      //
+    Data = 5,      // the next bytes of the file
+    Pause = 6,     //
+    Resume = 7,    //
+    Cancel = 8,    //
+    Done = 9,      // hash of the whole file
+    Result = 10,   // u8: ResultCode
+    Mismatch = 11  // the receiver's partial file is not the start of this file
+};
+
+enum class ResultCode : quint8 { Ok = 0, HashMismatch = 1, WriteFailed = 2 };
+
+QByteArray greeting(quint16 version = kVersion);
+// The version a greeting offers, or nullopt when it is not a greeting of the lane.
+std::optional<quint16> greetingVersion(QByteArrayView bytes);
+
+QByteArray frame(Type type, QByteArrayView payload = {});
+QByteArray offer(QByteArrayView utf8Name, qint64 size);
+QByteArray accept(qint64 offset, QByteArrayView hash);
+QByteArray done(QByteArrayView hash);
+QByteArray result(ResultCode code);
+// Only the header of a data frame: the payload follows it on the wire as it is.
+QByteArray dataHeader(qsizetype length);
+
+struct Offer {
+    QByteArray name;  // UTF-8, not yet checked as a file name
+    qint64 size = 0;
+};
+struct Acceptance {
+    qint64 offset = 0;
+    QByteArray hash;
+};
+std::optional<Offer> parseOffer(QByteArrayView payload);
+std::optional<Acceptance> parseAccept(QByteArrayView payload);
+
+// Whether an offered UTF-8 name may be a file name inside the receive folder: valid UTF-8
+// of at most 255 bytes, not starting with "." (".", ".." and hidden names), holding no "/",
+// "\\" nor control character (C0, DEL, C1).
+bool isSafeName(QByteArrayView utf8);
+
+// Splits a byte stream into frames. Bytes are fed as they arrive; next() returns the
+// frames one by one. A header of an unknown type or with a length its type does not allow
+// makes the reader Bad for good: the connection is to be closed.
+class FrameReader {
+public:
+    enum class Status { Frame, NeedMore, Bad };
+
+    void feed(QByteArrayView bytes);
+    Status next(Type& type, QByteArray& payload);
+    // Bytes held that are not yet a whole frame.
+    qsizetype pending() const { return m_buffer.size() - m_start; }
+    bool bad() const { return m_bad; }
+
+private:
+    QByteArray m_buffer;
+    qsizetype m_start = 0;
+    bool m_bad = false;
+};
+
+// The largest payload a frame of this type may carry; -1 for a type that does not exist.
+qsizetype maxPayload(quint8 type);
+// The smallest; equal to maxPayload for fixed-size frames.
+qsizetype minPayload(quint8 type);
+
+}  // namespace lanewire
