@@ -136,6 +136,11 @@ void LaneSendingSession::handle(lanewire::Type type, const QByteArray& payload) 
                 m_phase = Phase::Streaming;
                 emit started();
                 emit progress(m_sent, m_file.size);
+                if (m_userPaused) {
+                    // Paused before the stream began: the receiver learns it now.
+                    send(lanewire::frame(lanewire::Type::Pause));
+                    emit pausedForUser();
+                }
                 pump();
             });
             connect(m_source, &FileSource::chunkReady, this, &LaneSendingSession::pump);
@@ -227,7 +232,7 @@ void LaneSendingSession::pauseByUser() {
         return;
     }
     m_userPaused = true;
-    if (m_phase == Phase::Streaming || m_phase == Phase::Checking) {
+    if (m_phase == Phase::Streaming) {
         send(lanewire::frame(lanewire::Type::Pause));
         emit pausedForUser();
     }
@@ -238,7 +243,7 @@ void LaneSendingSession::resumeByUser() {
         return;
     }
     m_userPaused = false;
-    if (m_phase == Phase::Streaming || m_phase == Phase::Checking) {
+    if (m_phase == Phase::Streaming) {
         send(lanewire::frame(lanewire::Type::Resume));
         pump();
     }

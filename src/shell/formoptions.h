@@ -21,4 +21,8 @@ struct FormOptions {
     // Announces this copy on the local network and lists the others (the program does; tests
     // opt in, so that their windows are not seen on the network).
     bool discovery = false;
+    // Offers and takes the fast lane (the port after each port above) when "Via rapida" is
+    // on. The program does; tests opt in, so that the classic protocol is what they test
+    // unless they ask for the lane.
+    bool lane = false;
 };

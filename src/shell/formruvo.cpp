@@ -230,6 +230,9 @@ void TFormruvo::createControls() {
     Anunciar = named(new QCheckBox(QStringLiteral("Visible en la red"), GroupBox6), "Anunciar");
     Anunciar->setGeometry(132, 52, 103, 17);
     Anunciar->setChecked(true);
+    ViaRapida = named(new QCheckBox(QStringLiteral("Via rapida"), GroupBox6), "ViaRapida");
+    ViaRapida->setGeometry(150, 6, 85, 17);
+    ViaRapida->setChecked(true);
 
     // Names for assistive technology: each field is named by its caption.
     for (auto [field, caption] : {std::pair<QWidget*, QLabel*>{FicheroEnviado, Label16},
@@ -256,6 +259,7 @@ void TFormruvo::createControls() {
     setTabOrder(PausarRecepcion, GuardarEn);
     setTabOrder(GuardarEn, Notificar);
     setTabOrder(Notificar, Anunciar);
+    setTabOrder(Anunciar, ViaRapida);
     Paginas->setCurrentIndex(0);
 
     // Bottom strip.
@@ -307,6 +311,7 @@ void TFormruvo::bindHandlers() {
     connect(DireccionEnviada, &QLineEdit::textChanged, this, &TFormruvo::DireccionenviadaChange);
     DireccionEnviada->installEventFilter(this);
     connect(Anunciar, &QCheckBox::toggled, this, &TFormruvo::UpdateAnnouncement);
+    connect(ViaRapida, &QCheckBox::toggled, this, &TFormruvo::ViaRapidaChange);
     connect(Examinar, &QPushButton::clicked, this, &TFormruvo::ExaminarClick);
     connect(Enviar, &QPushButton::clicked, this, &TFormruvo::EnviarClick);
     connect(PausarEnvio, &QPushButton::clicked, this, &TFormruvo::PausarEnvioClick);
@@ -392,6 +397,8 @@ void TFormruvo::FormCreate() {
             Anunciar->setChecked(settings.readString(QStringLiteral("anunciar")) !=
                                  QLatin1String("0"));
             Direcciones->setRecent(settings.readString(QStringLiteral("recientes")));
+            ViaRapida->setChecked(settings.readString(QStringLiteral("viarapida")) !=
+                                  QLatin1String("0"));
         }
     }
     OpenDialog1->InitialDir = desktopFolder();
@@ -410,6 +417,8 @@ void TFormruvo::FormDestroy() {
     settings.writeString(QStringLiteral("anunciar"),
                          Anunciar->isChecked() ? QStringLiteral("1") : QStringLiteral("0"));
     settings.writeString(QStringLiteral("recientes"), Direcciones->recentSetting());
+    settings.writeString(QStringLiteral("viarapida"),
+                         ViaRapida->isChecked() ? QStringLiteral("1") : QStringLiteral("0"));
 }
 
 void TFormruvo::GuardarEnChange() {
@@ -425,7 +434,18 @@ void TFormruvo::PaginasChange() {
     }
 }
 
+void TFormruvo::ViaRapidaChange() {
+    const bool on = m_options.lane && ViaRapida->isChecked();
+    m_sending->setLaneEnabled(on);
+    m_receiving->setLaneEnabled(on);
+    // The announcement says whether the lane is on.
+    m_announcer.reset();
+    UpdateAnnouncement();
+}
+
 bool TFormruvo::StartListening() {
+    m_receiving->setLaneEnabled(m_options.lane && ViaRapida->isChecked());
+    m_sending->setLaneEnabled(m_options.lane && ViaRapida->isChecked());
     const bool listening = m_receiving->startListening();
     if (listening) {
         m_announcedPort = m_receiving->listeningPort();
@@ -442,7 +462,8 @@ void TFormruvo::UpdateAnnouncement() {
         m_announcer.reset();
     } else if (!m_announcer) {
         m_announcer = std::make_unique<ServiceAnnouncer>(
-            ServiceAnnouncer::defaultName(), m_announcedPort, QList<QByteArray>{"lane=0"});
+            ServiceAnnouncer::defaultName(), m_announcedPort,
+            QList<QByteArray>{m_receiving->laneListening() ? "lane=1" : "lane=0"});
     }
 }
 

@@ -95,7 +95,8 @@ public:
     QLabel* Label21;
     TFolderEdit* GuardarEn;
     QCheckBox* Notificar;
-    QCheckBox* Anunciar;  // "Visible en la red": announce this copy on the local network
+    QCheckBox* Anunciar;   // "Visible en la red": announce this copy on the local network
+    QCheckBox* ViaRapida;  // "Via rapida": the fast lane between two copies
     // The drop-down of DireccionEnviada: copies found on the network, recent addresses.
     AddressChooser* Direcciones;
 
@@ -131,6 +132,8 @@ public:
     // Announces this copy while it listens and "Visible en la red" is on; withdraws the
     // announcement otherwise.
     void UpdateAnnouncement();
+    // Both roles take the fast lane while "Via rapida" is on (and the window may use it).
+    void ViaRapidaChange();
 
     // The highlight of the "Recibir" tab (the blinking that announces an offer).
     void SetRecibirHighlight(bool on);

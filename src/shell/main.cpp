@@ -18,6 +18,7 @@ int main(int argc, char** argv) {
     FormOptions options;
     options.dialogs = &dialogs;
     options.discovery = true;
+    options.lane = true;
     TFormruvo form(options);
     SignalCloser closer([&form] { form.close(); });
     form.show();

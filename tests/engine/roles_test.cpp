@@ -27,84 +27,10 @@
 #include "engine/receivingservice.h"
 #include "engine/sendingsession.h"
 #include "engine/ttimer.h"
+#include "rolefixtures.h"
 #include "transfer/protocol.h"
 
 namespace {
-
-bool waitUntil(const std::function<bool()>& done, int timeoutMs = 20000) {
-    QDeadlineTimer deadline(timeoutMs);
-    while (!done()) {
-        if (deadline.hasExpired()) {
-            return false;
-        }
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
-        QThread::usleep(200);
-    }
-    return true;
-}
-
-QByteArray patternBytes(qint64 size, quint32 seed) {
-    QByteArray bytes(size, Qt::Uninitialized);
-    QRandomGenerator generator(seed);
-    for (char& c : bytes) {
-        c = static_cast<char>(generator.generate() & 0xFF);
-    }
-    return bytes;
-}
-
-void writeFile(const QString& path, const QByteArray& bytes) {
-    QFile file(path);
-    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
-    ASSERT_EQ(file.write(bytes), bytes.size());
-}
-
-QByteArray readFile(const QString& path) {
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
-
-// A receiving service on a free port, answering its questions from a queue, and what it
-// reported.
-struct Receiver {
-    Receiver() : elapsed(1000), service(0, &elapsed) {
-        QObject::connect(&service, &ReceivingService::offerArrived,
-                         [this](const ReceivingService::Offer& offer) {
-                             offers.append(offer);
-                             if (acceptOffers) {
-                                 service.acceptOffer(folder());
-                             }
-                         });
-        QObject::connect(&service, &ReceivingService::questionAsked,
-                         [this](quint64 id, ReceivingService::Question question) {
-                             questions.append(question);
-                             service.answer(id, answers.isEmpty() ? true : answers.takeFirst());
-                         });
-        QObject::connect(&service, &ReceivingService::receptionEnded,
-                         [this](Outcome outcome, bool) { ended.append(outcome); });
-        EXPECT_TRUE(service.startListening());
-    }
-    QString folder() const { return dir.path() + QLatin1Char('/'); }
-    quint16 port() const { return service.listeningPort(); }
-
-    QTemporaryDir dir;
-    TTimer elapsed;
-    ReceivingService service;
-    bool acceptOffers = true;
-    QList<bool> answers;
-    QList<ReceivingService::Offer> offers;
-    QList<ReceivingService::Question> questions;
-    QList<Outcome> ended;
-};
-
-struct Sender {
-    explicit Sender(quint16 port) : elapsed(1000), session(port, &elapsed, nullptr) {
-        QObject::connect(&session, &SendingSession::sendingEnded,
-                         [this](Outcome outcome, bool) { ended.append(outcome); });
-    }
-    TTimer elapsed;
-    SendingSession session;
-    QList<Outcome> ended;
-};
 
 // A raw peer on a blocking socket, for the messages no copy of ours would send.
 class RawSender {

@@ -4,7 +4,7 @@
 //
 //   ruvo-harness --listen-port N [--connect-port N] --config DIR --folder DIR
 //                [--send FILE [--to ADDRESS]] [--accept] [--answers yes,no,...]
-//                [--exit-after-transfer] [--notify] [--discovery] [--tick-ms N]
+//                [--exit-after-transfer] [--notify] [--discovery] [--lane] [--tick-ms N]
 //
 // It prints one line per change of what the user would see: "listening <port>", "panel0
 // <text>", "panel1 <text>", "offer <name> <size>"; when it exits after a transfer, the
@@ -134,12 +134,14 @@ int main(int argc, char** argv) {
     const QCommandLineOption discovery(
         QStringLiteral("discovery"),
         QStringLiteral("Announce on the local network and list the copies found there."));
+    const QCommandLineOption lane(QStringLiteral("lane"),
+                                  QStringLiteral("Offer and take the fast lane."));
     const QCommandLineOption tick(
         QStringLiteral("tick-ms"),
         QStringLiteral("Measure the longest gap between ticks of a timer of this interval."),
         QStringLiteral("ms"), QStringLiteral("10"));
     parser.addOptions({listenPort, connectPort, config, folder, sendFile, address, accept, answers,
-                       exitAfter, notify, discovery, tick});
+                       exitAfter, notify, discovery, lane, tick});
     parser.process(app);
 
     ScriptedUserDialogs dialogs(0);
@@ -161,6 +163,7 @@ int main(int argc, char** argv) {
     options.dialogs = &dialogs;
     options.tones = &tones;
     options.discovery = parser.isSet(discovery);
+    options.lane = parser.isSet(lane);
     TFormruvo window(options);
     if (parser.isSet(folder)) {
         window.GuardarEn->setText(parser.value(folder));

@@ -1,0 +1,413 @@
+// The fast lane between a sending session and a receiving service over loopback: files
+// travel whole, partial files are continued or refused by their hash, pauses and cancels
+// work from both sides, the classic protocol takes over where no lane answers, and peers
+// that break the lane's rules are closed before anything is written.
+
+#include <QDir>
+#include <QFileInfo>
+#include <QTcpServer>
+#include <QTcpSocket>
+#include <QTest>
+
+#include <sys/resource.h>
+
+#include <csignal>
+#include <memory>
+
+#include "lane/lanewire.h"
+#include "lane/sha256.h"
+#include "rolefixtures.h"
+
+namespace {
+
+// A lane receiver and a lane sender aimed at it, and a folder of files to send.
+class LaneTest : public ::testing::Test {
+protected:
+    Receiver receiver{true};
+    Sender sender{receiver.port(), true};
+    QTemporaryDir source;
+
+    QString sourceFile(const QString& name, const QByteArray& bytes) {
+        const QString path = source.filePath(name);
+        writeFile(path, bytes);
+        return path;
+    }
+    QString received(const QString& name) const { return receiver.folder() + name; }
+    void send(const QString& path) {
+        ASSERT_TRUE(sender.session.chooseFile(path));
+        sender.session.start(QStringLiteral("127.0.0.1"));
+    }
+    bool bothEnded() {
+        return waitUntil([&] { return !sender.ended.isEmpty() && !receiver.ended.isEmpty(); });
+    }
+};
+
+TEST_F(LaneTest, FilesOfEverySizeTravelOverTheLaneIntact) {
+    ASSERT_TRUE(receiver.service.laneListening());
+    for (const qint64 size : {0, 1, 300000, 3 * 1024 * 1024 + 5}) {
+        SCOPED_TRACE(size);
+        const QString name = QStringLiteral("f%1.bin").arg(size);
+        const QByteArray bytes = patternBytes(size, static_cast<quint32>(size));
+        send(sourceFile(name, bytes));
+        ASSERT_TRUE(bothEnded());
+        EXPECT_TRUE(sender.wentOverLane);
+        EXPECT_EQ(sender.ended, QList<Outcome>{Outcome::Sent});
+        EXPECT_EQ(receiver.ended, QList<Outcome>{Outcome::Received});
+        EXPECT_EQ(readFile(received(name)), bytes);
+        EXPECT_EQ(receiver.offers.last().name, name);
+        EXPECT_EQ(receiver.offers.last().size, size);
+        EXPECT_EQ(receiver.offers.last().address, QStringLiteral("127.0.0.1"));
+        sender.ended.clear();
+        receiver.ended.clear();
+    }
+}
+
+TEST_F(LaneTest, APartialFileIsContinuedOnlyWhenItIsTheStartOfTheFile) {
+    const QByteArray bytes = patternBytes(1024 * 1024 + 77, 5);
+    const QString path = sourceFile(QStringLiteral("v.bin"), bytes);
+
+    // The start of this very file: continued after the question, the end arrives.
+    writeFile(received(QStringLiteral("v.bin")), bytes.first(300001));
+    send(path);
+    ASSERT_TRUE(bothEnded());
+    EXPECT_EQ(receiver.questions, QList{ReceivingService::Question::ContinueExisting});
+    EXPECT_EQ(sender.ended, QList<Outcome>{Outcome::Sent});
+    EXPECT_EQ(readFile(received(QStringLiteral("v.bin"))), bytes);
+
+    // Bytes of another file: the sender's check refuses it and nothing is written.
+    const QByteArray foreign = patternBytes(300001, 99);
+    writeFile(received(QStringLiteral("v.bin")), foreign);
+    sender.ended.clear();
+    receiver.ended.clear();
+    send(path);
+    ASSERT_TRUE(bothEnded());
+    EXPECT_EQ(sender.ended, QList<Outcome>{Outcome::PartialDiffers});
+    EXPECT_EQ(receiver.ended, QList<Outcome>{Outcome::PartialDiffers});
+    EXPECT_EQ(outcomeText(Outcome::PartialDiffers), QStringLiteral("El archivo parcial es otro"));
+    EXPECT_EQ(readFile(received(QStringLiteral("v.bin"))), foreign);
+}
+
+// Pauses hold the stream, from either side, until the side that paused resumes; cancels
+// end it on both sides and keep the partial file.
+TEST_F(LaneTest, PauseResumeAndCancelWorkFromEitherSide) {
+    const QByteArray bytes = patternBytes(48 * 1024 * 1024, 8);
+    const QString path = sourceFile(QStringLiteral("p.bin"), bytes);
+    struct Case {
+        const char* what;
+        bool senderActs;
+        bool cancel;
+    };
+    const Case cases[] = {
+        {"the sender pauses and resumes", true, false},
+        {"the receiver pauses and resumes", false, false},
+        {"the sender cancels", true, true},
+        {"the receiver cancels", false, true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        QFile::remove(received(QStringLiteral("p.bin")));
+        sender.ended.clear();
+        receiver.ended.clear();
+        sender.peerPauses = receiver.peerPauses = 0;
+        sender.bytesDone = receiver.bytesDone = 0;
+        // Paused as the transfer starts, so that it is surely under way and not yet over.
+        if (c.senderActs) {
+            send(path);
+            sender.session.pauseByUser();
+        } else {
+            // Right after accepting the offer, while the partial file is being measured.
+            QMetaObject::Connection pauser = QObject::connect(
+                &receiver.service, &ReceivingService::offerArrived,
+                [&] { receiver.service.pauseByUser(); });
+            const qsizetype offers = receiver.offers.size();
+            send(path);
+            ASSERT_TRUE(waitUntil([&] { return receiver.offers.size() > offers; }));
+            QObject::disconnect(pauser);
+        }
+        if (c.senderActs) {
+            ASSERT_TRUE(waitUntil([&] { return receiver.peerPauses == 1; }));
+        } else {
+            ASSERT_TRUE(waitUntil([&] { return sender.peerPauses == 1; }));
+        }
+        // Held: what was in flight arrives, then nothing more.
+        const qint64 held = receiver.bytesDone;
+        QTest::qWait(300);
+        EXPECT_LT(receiver.bytesDone, bytes.size());
+        EXPECT_LE(receiver.bytesDone - held, 16 * 1024 * 1024);
+        if (c.cancel) {
+            if (c.senderActs) {
+                sender.session.cancel();
+            } else {
+                receiver.service.cancel();
+            }
+            ASSERT_TRUE(bothEnded());
+            EXPECT_EQ(sender.ended,
+                      QList<Outcome>{c.senderActs ? Outcome::Cancelled : Outcome::None});
+            EXPECT_EQ(receiver.ended,
+                      QList<Outcome>{c.senderActs ? Outcome::None : Outcome::Cancelled});
+            const QByteArray partial = readFile(received(QStringLiteral("p.bin")));
+            EXPECT_LT(partial.size(), bytes.size());
+            EXPECT_EQ(partial, bytes.first(partial.size()));
+            continue;
+        }
+        if (c.senderActs) {
+            sender.session.resumeByUser();
+        } else {
+            receiver.service.resumeByUser();
+        }
+        ASSERT_TRUE(bothEnded());
+        EXPECT_EQ(sender.ended, QList<Outcome>{Outcome::Sent});
+        EXPECT_EQ(readFile(received(QStringLiteral("p.bin"))), bytes);
+    }
+}
+
+TEST_F(LaneTest, AFileChangedWhileSentIsCaughtByTheFinalHash) {
+    const QByteArray bytes = patternBytes(16 * 1024 * 1024, 3);
+    const QString path = sourceFile(QStringLiteral("c.bin"), bytes);
+    send(path);
+    sender.session.pauseByUser();
+    ASSERT_TRUE(waitUntil([&] { return receiver.peerPauses == 1; }));
+    {
+        QFile file(path);  // its first bytes, long sent, change on disk
+        ASSERT_TRUE(file.open(QIODevice::ReadWrite));
+        file.write("changed");
+    }
+    sender.session.resumeByUser();
+    ASSERT_TRUE(bothEnded());
+    EXPECT_EQ(sender.ended, QList<Outcome>{Outcome::Corrupted});
+    EXPECT_EQ(receiver.ended, QList<Outcome>{Outcome::Corrupted});
+    EXPECT_EQ(outcomeText(Outcome::Corrupted), QStringLiteral("El archivo no coincide"));
+}
+
+TEST_F(LaneTest, AWriteThatFailsEndsTheTransferAndKeepsThePartialFile) {
+    const QByteArray bytes = patternBytes(4 * 1024 * 1024, 4);
+    const QString path = sourceFile(QStringLiteral("w.bin"), bytes);
+    rlimit old{};
+    ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &old), 0);
+    const auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
+    rlimit small = old;
+    small.rlim_cur = 1024 * 1024;
+    ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &small), 0);
+    send(path);
+    const bool ended = bothEnded();
+    ::setrlimit(RLIMIT_FSIZE, &old);
+    std::signal(SIGXFSZ, oldHandler);
+    ASSERT_TRUE(ended);
+    EXPECT_EQ(receiver.ended, QList<Outcome>{Outcome::CannotWrite});
+    EXPECT_NE(sender.ended, QList<Outcome>{Outcome::Sent});
+    EXPECT_EQ(readFile(received(QStringLiteral("w.bin"))), bytes.first(1024 * 1024));
+}
+
+// One transfer at a time across both ports: while the lane serves, a classic sender is
+// told the receiver is busy, and the other way round.
+TEST_F(LaneTest, OneTransferIsServedAcrossBothPorts) {
+    const QByteArray bytes = patternBytes(8 * 1024 * 1024, 6);
+    const QString path = sourceFile(QStringLiteral("b.bin"), bytes);
+    send(path);
+    sender.session.pauseByUser();
+    ASSERT_TRUE(waitUntil([&] { return receiver.peerPauses == 1; }));
+
+    Sender classic(receiver.port(), false);
+    ASSERT_TRUE(classic.session.chooseFile(path));
+    classic.session.start(QStringLiteral("127.0.0.1"));
+    ASSERT_TRUE(waitUntil([&] { return !classic.ended.isEmpty(); }));
+    EXPECT_EQ(classic.ended, QList<Outcome>{Outcome::Busy});
+    sender.session.resumeByUser();
+    ASSERT_TRUE(bothEnded());
+    EXPECT_EQ(sender.ended, QList<Outcome>{Outcome::Sent});
+
+    // A classic transfer held by its sender's pause; a lane sender comes.
+    QFile::remove(received(QStringLiteral("b.bin")));
+    receiver.ended.clear();
+    receiver.peerPauses = 0;
+    classic.ended.clear();
+    classic.session.start(QStringLiteral("127.0.0.1"));
+    classic.session.pauseByUser();  // the receiver is told at the first request
+    ASSERT_TRUE(waitUntil([&] { return receiver.peerPauses > 0; }));
+    Sender late(receiver.port(), true);
+    ASSERT_TRUE(late.session.chooseFile(path));
+    late.session.start(QStringLiteral("127.0.0.1"));
+    ASSERT_TRUE(waitUntil([&] { return !late.ended.isEmpty(); }));
+    EXPECT_EQ(late.ended, QList<Outcome>{Outcome::Busy});
+    classic.session.cancel();
+    ASSERT_TRUE(waitUntil([&] { return !receiver.ended.isEmpty(); }));
+}
+
+// A classic receiver on port P, and on P + 1 whatever `lanePort` does.
+struct ClassicBeside {
+    explicit ClassicBeside(std::function<void(QTcpSocket*)> onLanePeer) {
+        // Two free ports in a row: the lane's stand-in first, the receiver just below.
+        for (int attempt = 0; attempt < 50 && !receiver; ++attempt) {
+            auto server = std::make_unique<QTcpServer>();
+            if (!server->listen(QHostAddress::AnyIPv4, 0) || server->serverPort() < 2) {
+                continue;
+            }
+            auto candidate = std::make_unique<Receiver>(false, server->serverPort() - 1);
+            if (candidate->listening) {
+                lane = std::move(server);
+                receiver = std::move(candidate);
+            }
+        }
+        if (lane) {
+            QObject::connect(lane.get(), &QTcpServer::newConnection, [this, onLanePeer] {
+                while (QTcpSocket* peer = lane->nextPendingConnection()) {
+                    onLanePeer(peer);
+                }
+            });
+        }
+    }
+    std::unique_ptr<QTcpServer> lane;
+    std::unique_ptr<Receiver> receiver;
+};
+
+TEST(LaneFallback, WhereNoLaneAnswersTheClassicProtocolTakesOver) {
+    QTemporaryDir source;
+    const QByteArray bytes = patternBytes(100000, 2);
+    writeFile(source.filePath(QStringLiteral("k.bin")), bytes);
+    const auto sendTo = [&](Receiver& receiver) {
+        Sender sender(receiver.port(), true);
+        EXPECT_TRUE(sender.session.chooseFile(source.filePath(QStringLiteral("k.bin"))));
+        sender.session.start(QStringLiteral("127.0.0.1"));
+        EXPECT_TRUE(waitUntil([&] { return !sender.ended.isEmpty(); }));
+        EXPECT_FALSE(sender.wentOverLane);
+        EXPECT_EQ(sender.ended, QList<Outcome>{Outcome::Sent});
+        EXPECT_EQ(readFile(receiver.folder() + QStringLiteral("k.bin")), bytes);
+    };
+    {
+        SCOPED_TRACE("a receiver without the lane: nothing listens after its port");
+        Receiver classic(false);
+        sendTo(classic);
+    }
+    {
+        SCOPED_TRACE("the lane's port accepts and stays silent");
+        // The accepted peers stay open, children of the server, and hear nothing.
+        ClassicBeside beside([](QTcpSocket*) {});
+        ASSERT_TRUE(beside.receiver);
+        sendTo(*beside.receiver);
+    }
+    {
+        SCOPED_TRACE("the lane's port speaks another protocol");
+        ClassicBeside beside([](QTcpSocket* peer) {
+            peer->write("HTTP/1.1 400 Bad Request\r\n\r\n");
+            QObject::connect(peer, &QTcpSocket::disconnected, peer, &QObject::deleteLater);
+        });
+        ASSERT_TRUE(beside.receiver);
+        sendTo(*beside.receiver);
+    }
+}
+
+// A peer on the lane that breaks its rules, speaking raw bytes.
+TEST(LaneHostile, PeersThatBreakTheRulesAreClosedBeforeAnythingIsWritten) {
+    using lanewire::Type;
+    const QByteArray hello = lanewire::greeting();
+    const QByteArray bigOffer = lanewire::offer("x.bin", 10);
+    struct Case {
+        const char* what;
+        QByteArray bytes;
+        bool greeted;  // the receiver answers the greeting before it closes
+    };
+    const Case cases[] = {
+        {"another protocol", "GET / HTTP/1.1\r\n\r\n", false},
+        {"version 0", lanewire::greeting(0), false},
+        {"an unknown frame type", hello + lanewire::frame(Type(77)), true},
+        {"a length past its type's bound", hello + QByteArray("\x01\x7f\xff\xff\xff", 5), true},
+        {"data before any offer", hello + lanewire::frame(Type::Data, "abc"), true},
+        {"an offer of ../x", hello + lanewire::offer("../x", 3), true},
+        {"an offer of a hidden name", hello + lanewire::offer(".bashrc", 3), true},
+        {"an offer with a slash", hello + lanewire::offer("a/b", 3), true},
+        {"an offer with a control byte",
+         hello + lanewire::offer("a\x01"
+                                 "b",
+                                 3),
+         true},
+        {"an offer of invalid UTF-8", hello + lanewire::offer("\xff\xfe", 3), true},
+        {"a frame only a receiver sends", hello + lanewire::accept(0, QByteArray(32, 0)), true},
+        {"a resume that ends no pause", hello + bigOffer + lanewire::frame(Type::Resume), true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        Receiver receiver(true);
+        receiver.acceptOffers = false;  // nothing may be written before acceptance
+        QTcpSocket peer;
+        peer.connectToHost(QHostAddress::LocalHost, static_cast<quint16>(receiver.port() + 1));
+        ASSERT_TRUE(peer.waitForConnected(5000));
+        peer.write(c.bytes);
+        QByteArray answer;
+        EXPECT_TRUE(waitUntil([&] {
+            answer += peer.readAll();
+            return peer.state() == QAbstractSocket::UnconnectedState;
+        }));
+        EXPECT_EQ(answer.startsWith(hello), c.greeted);
+        EXPECT_EQ(QDir(receiver.folder()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot),
+                  QStringList());
+        EXPECT_EQ(receiver.service.state(), ReceivingService::State::Idle);
+    }
+}
+
+TEST(LaneHostile, DataPastTheOfferedSizeCloses) {
+    Receiver receiver(true);
+    QTcpSocket peer;
+    peer.connectToHost(QHostAddress::LocalHost, static_cast<quint16>(receiver.port() + 1));
+    ASSERT_TRUE(peer.waitForConnected(5000));
+    peer.write(lanewire::greeting() + lanewire::offer("d.bin", 4));
+    QByteArray answer;
+    // The receiver accepts (its test fixture accepts every offer) from offset 0.
+    ASSERT_TRUE(waitUntil([&] {
+        answer += peer.readAll();
+        return answer.size() >= lanewire::kGreetingSize + lanewire::kHeaderSize + 40;
+    }));
+    peer.write(lanewire::frame(lanewire::Type::Data, "12345"));
+    EXPECT_TRUE(waitUntil([&] {
+        peer.readAll();
+        return peer.state() == QAbstractSocket::UnconnectedState;
+    }));
+    ASSERT_TRUE(waitUntil([&] { return !receiver.ended.isEmpty(); }));
+    EXPECT_EQ(receiver.ended, QList<Outcome>{Outcome::ConnectionError});
+    EXPECT_EQ(QFileInfo(receiver.folder() + QStringLiteral("d.bin")).size(), 0);
+}
+
+TEST(LaneWire, FramesRoundTripAndBadHeadersAreRefusedForGood) {
+    lanewire::FrameReader reader;
+    const QByteArray hash = Sha256::of("abc");
+    const QByteArray stream = lanewire::offer("é.txt", 1234567890123) + lanewire::accept(42, hash) +
+                              lanewire::frame(lanewire::Type::Data, "xyz") +
+                              lanewire::result(lanewire::ResultCode::HashMismatch);
+    // Fed a byte at a time, the frames come out whole.
+    for (const char c : stream) {
+        reader.feed(QByteArrayView(&c, 1));
+    }
+    lanewire::Type type{};
+    QByteArray payload;
+    ASSERT_EQ(reader.next(type, payload), lanewire::FrameReader::Status::Frame);
+    const auto offer = lanewire::parseOffer(payload);
+    ASSERT_TRUE(offer);
+    EXPECT_EQ(offer->name, QByteArray("é.txt"));
+    EXPECT_EQ(offer->size, 1234567890123);
+    ASSERT_EQ(reader.next(type, payload), lanewire::FrameReader::Status::Frame);
+    const auto accepted = lanewire::parseAccept(payload);
+    ASSERT_TRUE(accepted);
+    EXPECT_EQ(accepted->offset, 42);
+    EXPECT_EQ(accepted->hash, hash);
+    ASSERT_EQ(reader.next(type, payload), lanewire::FrameReader::Status::Frame);
+    EXPECT_EQ(type, lanewire::Type::Data);
+    EXPECT_EQ(payload, QByteArray("xyz"));
+    ASSERT_EQ(reader.next(type, payload), lanewire::FrameReader::Status::Frame);
+    EXPECT_EQ(type, lanewire::Type::Result);
+    EXPECT_EQ(reader.next(type, payload), lanewire::FrameReader::Status::NeedMore);
+
+    // SHA-256 as everyone computes it.
+    EXPECT_EQ(hash.toHex(),
+              QByteArray("ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad"));
+
+    for (const QByteArray& bad :
+         {QByteArray("\x00\x00\x00\x00\x00", 5), QByteArray("\x05\x00\x04\x00\x01", 5),
+          QByteArray("\x05\x00\x00\x00\x00", 5), QByteArray("\x09\x00\x00\x00\x05", 5)}) {
+        lanewire::FrameReader r;
+        r.feed(bad);
+        EXPECT_EQ(r.next(type, payload), lanewire::FrameReader::Status::Bad) << bad.toHex().data();
+        r.feed(lanewire::frame(lanewire::Type::Pause));
+        EXPECT_EQ(r.next(type, payload), lanewire::FrameReader::Status::Bad);
+    }
+}
+
+}  // namespace
