@@ -28,6 +28,8 @@ targets=(
   "receiverinput 8192"
   "senderinput 4096"
   "offername 4096"
+  "lanereceiver 8192"
+  "lanesender 4096"
 )
 
 build=build-fuzz

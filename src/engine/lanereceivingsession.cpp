@@ -2,6 +2,8 @@
 
 #include <QTcpSocket>
 
+#include "lane/closegently.h"
+
 #include <sys/stat.h>
 
 #include "lane/filesink.h"
@@ -295,16 +297,6 @@ void LaneReceivingSession::finish(End end) {
     m_silence.stop();
     // What is still to say (busy, a result, a cancel) goes out before the close: the
     // socket outlives this session until it is closed.
-    m_socket->disconnect(this);
-    m_socket->setParent(nullptr);
-    // The last frame goes to the kernel now: the program may end before the next event.
-    m_socket->flush();
-    if (m_socket->bytesToWrite() > 0) {
-        connect(m_socket, &QAbstractSocket::disconnected, m_socket, &QObject::deleteLater);
-        m_socket->disconnectFromHost();
-    } else {
-        m_socket->abort();
-        m_socket->deleteLater();
-    }
+    closeGently(m_socket);
     emit ended(end);
 }

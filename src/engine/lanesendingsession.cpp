@@ -2,6 +2,8 @@
 
 #include <QTcpSocket>
 
+#include "lane/closegently.h"
+
 #include "lane/filesource.h"
 
 namespace {
@@ -267,17 +269,7 @@ void LaneSendingSession::finish(End end) {
     delete m_source;  // stops its thread
     m_source = nullptr;
     if (m_socket) {
-        m_socket->disconnect(this);
-        m_socket->setParent(nullptr);
-        // The last frame goes to the kernel now: the program may end before the next event.
-        m_socket->flush();
-        if (m_socket->bytesToWrite() > 0) {
-            connect(m_socket, &QAbstractSocket::disconnected, m_socket, &QObject::deleteLater);
-            m_socket->disconnectFromHost();
-        } else {
-            m_socket->abort();
-            m_socket->deleteLater();
-        }
+        closeGently(m_socket);
     }
     emit ended(end);
 }

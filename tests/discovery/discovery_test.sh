@@ -122,7 +122,7 @@ echo "listed: $(grep '^entries' "$work/b/window.log" | tail -1)"
 
 ip netns exec "${tag}b" env DBUS_SYSTEM_BUS_ADDRESS="unix:path=$work/b/bus" \
   "$cli" list --json --wait 2 >"$work/b/list.json" 2>&1
-grep -q "^\[{\"address\":\"10.99.0.1\",\"lane\":false,\"name\":\"$name\",\"port\":9950}\]$" \
+grep -q "^\[{\"address\":\"10.99.0.1\",\"lane\":true,\"name\":\"$name\",\"port\":9950}\]$" \
   "$work/b/list.json" || fail "ruvo-cli list: $(cat "$work/b/list.json")"
 echo "ruvo-cli list: $(cat "$work/b/list.json")"
 

@@ -1,0 +1,41 @@
+#include "lane/closegently.h"
+
+#include <QTcpSocket>
+#include <QTimer>
+
+#include <sys/socket.h>
+
+namespace {
+
+constexpr int kLingerMs = 2000;
+
+}  // namespace
+
+void closeGently(QTcpSocket* socket) {
+    socket->disconnect();
+    socket->setParent(nullptr);
+    if (socket->state() != QAbstractSocket::ConnectedState) {
+        socket->abort();
+        socket->deleteLater();
+        return;
+    }
+    socket->flush();
+    const auto shut = [socket] {
+        ::shutdown(static_cast<int>(socket->socketDescriptor()), SHUT_WR);
+    };
+    if (socket->bytesToWrite() > 0) {
+        QObject::connect(socket, &QTcpSocket::bytesWritten, socket, [socket, shut] {
+            if (socket->bytesToWrite() == 0) {
+                shut();
+            }
+        });
+    } else {
+        shut();
+    }
+    QObject::connect(socket, &QTcpSocket::readyRead, socket, [socket] { socket->readAll(); });
+    QObject::connect(socket, &QTcpSocket::disconnected, socket, &QObject::deleteLater);
+    QTimer::singleShot(kLingerMs, socket, [socket] {
+        socket->abort();
+        socket->deleteLater();
+    });
+}
