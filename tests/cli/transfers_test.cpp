@@ -196,6 +196,35 @@ TEST(CliTransfers, WindowAndCliTalkBothWays) {
     EXPECT_EQ(readFile(window.receiveFolder() + QStringLiteral("ventana.bin")), content);
 }
 
+// The same over the fast lane, with a file large enough to flow for a while, continued from
+// a partial file on the way back.
+TEST(CliTransfers, WindowAndCliTalkBothWaysOverTheLane) {
+    Folders folders;
+    const QByteArray content = patternBytes(24 * 1024 * 1024 + 3, 18);
+    writeFile(folders.sourceFile(QStringLiteral("rapido.bin")), content);
+
+    const quint16 port = freePort();
+    auto receiver = receiverOnce(folders, port, {QStringLiteral("--json")});
+    Copy window(port, true);
+    bool onLane = false;
+    QObject::connect(window.w().Sending(), &SendingSession::connected,
+                     [&] { onLane = window.w().Sending()->onLane(); });
+    window.send(folders.sourceFile(QStringLiteral("rapido.bin")));
+    EXPECT_EQ(receiver->waitForExit(), kExitDone) << receiver->output().toStdString();
+    ASSERT_TRUE(waitUntil([&] { return window.panel(1) == QStringLiteral("Enviado!"); }));
+    EXPECT_TRUE(onLane);
+    EXPECT_EQ(readFile(folders.targetFile(QStringLiteral("rapido.bin"))), content);
+
+    writeFile(window.receiveFolder() + QStringLiteral("rapido.bin"), content.first(5000000));
+    window.dialogs.queueYesNo(true);  // continue the partial file
+    CliProcess sender({QStringLiteral("send"), folders.sourceFile(QStringLiteral("rapido.bin")),
+                       QStringLiteral("127.0.0.1"), QStringLiteral("--port"), arg(window.port())});
+    ASSERT_TRUE(window.acceptOffer());
+    EXPECT_EQ(sender.waitForExit(), kExitDone) << sender.output().toStdString();
+    ASSERT_TRUE(waitUntil([&] { return window.panel(1) == QStringLiteral("Recibido!"); }));
+    EXPECT_EQ(readFile(window.receiveFolder() + QStringLiteral("rapido.bin")), content);
+}
+
 TEST(CliTransfers, RunsWithNoDisplayAtAll) {
     QProcessEnvironment bare;
     bare.insert(QStringLiteral("PATH"), qEnvironmentVariable("PATH"));

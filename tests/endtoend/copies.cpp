@@ -57,8 +57,9 @@ void writeFile(const QString& path, const QByteArray& bytes) {
     }
 }
 
-Copy::Copy(quint16 connectPort) : dialogs(5) {
+Copy::Copy(quint16 connectPort, bool lane) : dialogs(5) {
     FormOptions options;
+    options.lane = lane;
     options.listenPort = 0;
     options.connectPort = connectPort;
     options.configDir = m_config.path();

@@ -25,8 +25,9 @@ void writeFile(const QString& path, const QByteArray& bytes);
 // configuration folder, receive folder, scripted answers and a recording tone device.
 class Copy {
 public:
-    // `connectPort` is where this copy's sends go (the receiving copy's port).
-    explicit Copy(quint16 connectPort = 0);
+    // `connectPort` is where this copy's sends go (the receiving copy's port); `lane` lets it
+    // offer and take the fast lane.
+    explicit Copy(quint16 connectPort = 0, bool lane = false);
     ~Copy();
 
     TFormruvo& w() const { return *m_window; }

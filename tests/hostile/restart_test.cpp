@@ -8,6 +8,8 @@
 #include <QElapsedTimer>
 #include <QTemporaryDir>
 
+#include <signal.h>
+
 #include "harnessprocess.h"
 #include "hostilesupport.h"
 
@@ -27,19 +29,19 @@ protected:
 
     QStringList receiverArguments(quint16 port) const {
         // "yes": continue the existing file when the same file is offered again.
-        return {QStringLiteral("--listen-port"),
-                QString::number(port),
-                QStringLiteral("--folder"),
-                m_root.filePath(QStringLiteral("recv")) + u'/',
-                QStringLiteral("--accept"),
-                QStringLiteral("--answers"),
-                QStringLiteral("yes")};
+        return m_lane + QStringList{QStringLiteral("--listen-port"),
+                                    QString::number(port),
+                                    QStringLiteral("--folder"),
+                                    m_root.filePath(QStringLiteral("recv")) + u'/',
+                                    QStringLiteral("--accept"),
+                                    QStringLiteral("--answers"),
+                                    QStringLiteral("yes")};
     }
     QStringList senderArguments(quint16 port) const {
-        return {QStringLiteral("--listen-port"),  QStringLiteral("0"),
-                QStringLiteral("--connect-port"), QString::number(port),
-                QStringLiteral("--folder"),       m_root.path() + u'/',
-                QStringLiteral("--send"),         source()};
+        return m_lane + QStringList{QStringLiteral("--listen-port"),  QStringLiteral("0"),
+                                    QStringLiteral("--connect-port"), QString::number(port),
+                                    QStringLiteral("--folder"),       m_root.path() + u'/',
+                                    QStringLiteral("--send"),         source()};
     }
 
     // Waits until the partial file holds a third of the bytes, while they still flow.
@@ -66,6 +68,16 @@ protected:
         EXPECT_TRUE(sender.stop()) << sender.transcript().toStdString();
     }
 
+    // The fast lane moves the file faster than any wait for a third of it could catch: the
+    // copy to kill is frozen as soon as bytes arrive, which TCP's flow control turns into a
+    // stalled transfer, then killed.
+    void freezeOnceBytesArrive(HarnessProcess& copy) {
+        EXPECT_TRUE(waitUntil([this] { return fileSize(received()) > 0; }, 120000));
+        ::kill(static_cast<pid_t>(copy.pid()), SIGSTOP);
+        ASSERT_LT(fileSize(received()), m_size) << "the transfer ended before the kill";
+    }
+
+    QStringList m_lane;
     QTemporaryDir m_root;
     qint64 m_size = 0;
     HarnessProcess receiver{QStringLiteral("receiver")};
@@ -122,6 +134,41 @@ TEST_F(CrashRestart, KilledSenderStartedAgainCompletesTheFile) {
 
     ASSERT_TRUE(sender.start(senderArguments(port))) << sender.transcript().toStdString();
     expectIntactAndBothDone();
+}
+
+TEST_F(CrashRestart, OnTheLaneAKilledCopyOfEitherSideIsFollowedByAResumedIntactFile) {
+    m_lane = {QStringLiteral("--lane")};
+    for (const bool killReceiver : {true, false}) {
+        SCOPED_TRACE(killReceiver ? "receiver killed" : "sender killed");
+        QFile::remove(received());
+        ASSERT_TRUE(receiver.start(receiverArguments(0))) << receiver.transcript().toStdString();
+        const quint16 port = receiver.port();
+        ASSERT_TRUE(sender.start(senderArguments(port))) << sender.transcript().toStdString();
+        HarnessProcess& victim = killReceiver ? receiver : sender;
+        freezeOnceBytesArrive(victim);
+        victim.kill();
+        if (killReceiver) {
+            EXPECT_TRUE(sender.waitForStatus(
+                [](const HarnessProcess::Status& s) {
+                    return s.at(QStringLiteral("enviar")) == QStringLiteral("Enviar");
+                },
+                30000))
+                << sender.transcript().toStdString();
+            ASSERT_TRUE(receiver.start(receiverArguments(port)))
+                << receiver.transcript().toStdString();
+            sender.command(QStringLiteral("send ") + source());
+        } else {
+            EXPECT_TRUE(receiver.waitForStatus(
+                [](const HarnessProcess::Status& s) {
+                    return s.at(QStringLiteral("served")) == QStringLiteral("0") &&
+                           s.at(QStringLiteral("receiving")) == QStringLiteral("0");
+                },
+                30000))
+                << receiver.transcript().toStdString();
+            ASSERT_TRUE(sender.start(senderArguments(port))) << sender.transcript().toStdString();
+        }
+        expectIntactAndBothDone();
+    }
 }
 
 }  // namespace
