@@ -164,7 +164,10 @@ void LaneSendingSession::handle(lanewire::Type type, const QByteArray& payload) 
             finish(m_phase == Phase::Offered ? End::Busy : End::Broken);
             return;
         case Type::Pause:
-            if (m_phase != Phase::Streaming && m_phase != Phase::Checking) {
+            // Also once everything is sent: the receiver may still be writing it (and find
+            // its disk full).
+            if (m_phase != Phase::Streaming && m_phase != Phase::Checking &&
+                m_phase != Phase::Finishing) {
                 finish(End::Broken);
                 return;
             }

@@ -116,9 +116,9 @@ TEST_F(LaneTest, PauseResumeAndCancelWorkFromEitherSide) {
             sender.session.pauseByUser();
         } else {
             // Right after accepting the offer, while the partial file is being measured.
-            QMetaObject::Connection pauser = QObject::connect(
-                &receiver.service, &ReceivingService::offerArrived,
-                [&] { receiver.service.pauseByUser(); });
+            QMetaObject::Connection pauser =
+                QObject::connect(&receiver.service, &ReceivingService::offerArrived,
+                                 [&] { receiver.service.pauseByUser(); });
             const qsizetype offers = receiver.offers.size();
             send(path);
             ASSERT_TRUE(waitUntil([&] { return receiver.offers.size() > offers; }));
@@ -364,6 +364,56 @@ TEST(LaneHostile, DataPastTheOfferedSizeCloses) {
     ASSERT_TRUE(waitUntil([&] { return !receiver.ended.isEmpty(); }));
     EXPECT_EQ(receiver.ended, QList<Outcome>{Outcome::ConnectionError});
     EXPECT_EQ(QFileInfo(receiver.folder() + QStringLiteral("d.bin")).size(), 0);
+}
+
+// A receiver on the lane that breaks its rules: the sender closes, and never reports success.
+TEST(LaneHostile, ReceiversThatBreakTheRulesEndTheSendAsAnError) {
+    using lanewire::Type;
+    QTemporaryDir source;
+    const QByteArray bytes = patternBytes(5000, 12);
+    writeFile(source.filePath(QStringLiteral("h.bin")), bytes);
+    const QByteArray zeros(lanewire::kHashSize, '\0');
+    struct Case {
+        const char* what;
+        QByteArray reply;  // after the greeting, once the offer is read
+    };
+    const Case cases[] = {
+        {"an offset past the file", lanewire::accept(5001, zeros)},
+        {"data, which only a sender sends", lanewire::frame(Type::Data, "x")},
+        {"a result before the file was sent", lanewire::result(lanewire::ResultCode::Ok)},
+        {"a resume that ends no pause", lanewire::frame(Type::Resume)},
+        {"a length past its type's bound", QByteArray("\x02\x00\x10\x00\x00", 5)},
+        {"an unknown frame type", lanewire::frame(Type(200))},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        QTcpServer fake;
+        ASSERT_TRUE(fake.listen(QHostAddress::LocalHost, 0));
+        QByteArray heard;
+        bool greeted = false;
+        bool replied = false;
+        QObject::connect(&fake, &QTcpServer::newConnection, [&] {
+            QTcpSocket* peer = fake.nextPendingConnection();
+            QObject::connect(peer, &QTcpSocket::readyRead, [&, peer] {
+                heard += peer->readAll();
+                if (!greeted && heard.size() >= lanewire::kGreetingSize) {
+                    greeted = true;
+                    peer->write(lanewire::greeting());
+                }
+                if (!replied && heard.size() > lanewire::kGreetingSize) {  // the offer
+                    replied = true;
+                    peer->write(c.reply);
+                }
+            });
+        });
+        // The lane is the port after the sender's: the fake stands on it.
+        Sender sender(static_cast<quint16>(fake.serverPort() - 1), true);
+        ASSERT_TRUE(sender.session.chooseFile(source.filePath(QStringLiteral("h.bin"))));
+        sender.session.start(QStringLiteral("127.0.0.1"));
+        ASSERT_TRUE(waitUntil([&] { return !sender.ended.isEmpty(); }));
+        EXPECT_TRUE(sender.wentOverLane);
+        EXPECT_EQ(sender.ended, QList<Outcome>{Outcome::ConnectionError});
+    }
 }
 
 TEST(LaneWire, FramesRoundTripAndBadHeadersAreRefusedForGood) {

@@ -47,7 +47,8 @@ QString whyNotHere() {
     return QString();
 }
 
-TEST(DiskFull, PausesWithAMessageAndResumesIntactOnceThereIsSpace) {
+// `lane`: both copies offer and take the fast lane.
+void pausesAndResumesIntact(const QStringList& lane) {
     const QString why = whyNotHere();
     if (!why.isEmpty()) {
         GTEST_SKIP() << why.toStdString();
@@ -67,9 +68,9 @@ TEST(DiskFull, PausesWithAMessageAndResumesIntactOnceThereIsSpace) {
                                .arg(kFillerSize);
     HarnessProcess receiver(QStringLiteral("receiver"));
     ASSERT_TRUE(receiver.start(
-        {QStringLiteral("--listen-port"), QStringLiteral("0"), QStringLiteral("--folder"),
-         folder + u'/', QStringLiteral("--accept"), QStringLiteral("--answers"),
-         QStringLiteral("yes")},
+        lane + QStringList{QStringLiteral("--listen-port"), QStringLiteral("0"),
+                           QStringLiteral("--folder"), folder + u'/', QStringLiteral("--accept"),
+                           QStringLiteral("--answers"), QStringLiteral("yes")},
         {QStringLiteral("unshare"), QStringLiteral("-m"), QStringLiteral("--propagation"),
          QStringLiteral("private"), QStringLiteral("sh"), QStringLiteral("-c"), script, folder}))
         << receiver.transcript().toStdString();
@@ -77,10 +78,11 @@ TEST(DiskFull, PausesWithAMessageAndResumesIntactOnceThereIsSpace) {
     ASSERT_EQ(fileSize(inside + QStringLiteral("/filler")), kFillerSize);
 
     HarnessProcess sender(QStringLiteral("sender"));
-    ASSERT_TRUE(sender.start({QStringLiteral("--listen-port"), QStringLiteral("0"),
-                              QStringLiteral("--connect-port"), QString::number(receiver.port()),
-                              QStringLiteral("--folder"), root.path() + u'/',
-                              QStringLiteral("--send"), source}))
+    ASSERT_TRUE(sender.start(
+        lane + QStringList{QStringLiteral("--listen-port"), QStringLiteral("0"),
+                           QStringLiteral("--connect-port"), QString::number(receiver.port()),
+                           QStringLiteral("--folder"), root.path() + u'/', QStringLiteral("--send"),
+                           source}))
         << sender.transcript().toStdString();
 
     // Less space than the offer: the user is asked and goes on ("yes"); then the disk runs
@@ -107,7 +109,7 @@ TEST(DiskFull, PausesWithAMessageAndResumesIntactOnceThereIsSpace) {
                    s.at(QStringLiteral("enviar")) == QStringLiteral("Cancelar");
         },
         10000))
-        << sender.transcript().toStdString();
+        << sender.transcript().toStdString() << receiver.transcript().toStdString();
     const QString partial = inside + QStringLiteral("/full.bin");
     const qint64 sizeWhenFull = fileSize(partial);
     EXPECT_GT(sizeWhenFull, 0);
@@ -130,6 +132,14 @@ TEST(DiskFull, PausesWithAMessageAndResumesIntactOnceThereIsSpace) {
     EXPECT_TRUE(receiver.stop()) << receiver.transcript().toStdString();
     // The file system went with the copy; nothing reached the real folder.
     EXPECT_TRUE(QDir(folder).isEmpty());
+}
+
+TEST(DiskFull, PausesWithAMessageAndResumesIntactOnceThereIsSpace) {
+    pausesAndResumesIntact({});
+}
+
+TEST(DiskFull, OnTheLaneAlsoPausesAndResumesIntact) {
+    pausesAndResumesIntact({QStringLiteral("--lane")});
 }
 
 }  // namespace
