@@ -27,9 +27,10 @@ export QT_QPA_PLATFORM=offscreen
 
 command -v /usr/bin/time >/dev/null || { echo "bench/run.sh needs /usr/bin/time (apt-get install time)"; exit 1; }
 cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=Release -DBUILD_TESTING=ON >/dev/null
-cmake --build "$build" -j"$(nproc)" --target ruvo-harness ruvo-cli refpair >/dev/null
+cmake --build "$build" -j"$(nproc)" --target ruvo-harness ruvo-cli refpair delayrelay >/dev/null
 harness=$PWD/$build/tests/harness/ruvo-harness
 refpair=$PWD/$build/bench/refpair
+relay=$PWD/$build/bench/delayrelay
 cli=$PWD/$build/src/cli/ruvo-cli
 
 work=$(mktemp -d)
@@ -55,18 +56,29 @@ goal() {  # <name> <figure> <awk condition on x>
 
 # run_case <kind> <file> <cpu-recv> <cpu-send> <ns-recv> <ns-send> <address>
 #   kind: ruvo  Ruvo to Ruvo            ref    reference pair        raw  raw TCP copy
-#         cli   ruvo-cli to ruvo-cli
+#         lane  Ruvo to Ruvo over the fast lane (windows)
+#         cli   ruvo-cli to ruvo-cli (classic protocol)
 #         one   reference sender, one send per block, to a Ruvo receiver
 #         split reference sender, header and payload in two sends with Nagle on, to Ruvo
 #         refsplit  the same split sender to the reference receiver
 # Sets: ms (transfer time), cpu_recv cpu_send (CPU seconds), peak_r peak_s (KiB), gap_r gap_s
 # (ms, "-" for a side that is not a window), gap_c (the bare timer's, ms, Ruvo pairs only).
+# With relay_us set, the sender reaches the receiver through two delay relays (its port and
+# the lane's), each direction delayed by relay_us microseconds.
 run_case() {
   local kind=$1 payload=$2 cpu_r=$3 cpu_s=$4 ns_r=$5 ns_s=$6 addr=$7
   local in_r=() in_s=()
   [ -n "$ns_r" ] && in_r=(ip netns exec "$ns_r")
   [ -n "$ns_s" ] && in_s=(ip netns exec "$ns_s")
   local port=$((20000 + RANDOM % 20000))
+  local send_port=$port relays=()
+  if [ -n "${relay_us:-}" ]; then
+    send_port=$((port + 2000))
+    "$relay" "$send_port" 127.0.0.1 "$port" "$relay_us" >/dev/null &
+    relays+=($!)
+    "$relay" $((send_port + 1)) 127.0.0.1 $((port + 1)) "$relay_us" >/dev/null &
+    relays+=($!)
+  fi
   local out=$work/$kind
   rm -rf "$out" && mkdir -p "$out/recv" "$out/cfg-r" "$out/cfg-s"
   local receiver_cmd sender_cmd
@@ -75,25 +87,33 @@ run_case() {
       receiver_cmd=("$harness" --listen-port "$port" --config "$out/cfg-r" --folder "$out/recv"
         --accept --exit-after-transfer)
       ;;
-    cli) receiver_cmd=("$cli" receive --dir "$out/recv" --accept --once --port "$port") ;;
+    lane)
+      receiver_cmd=("$harness" --lane --listen-port "$port" --config "$out/cfg-r" --folder
+        "$out/recv" --accept --exit-after-transfer)
+      ;;
+    cli) receiver_cmd=("$cli" receive --classic --dir "$out/recv" --accept --once --port "$port") ;;
     ref | refsplit) receiver_cmd=("$refpair" recv "$port" "$out/recv") ;;
     raw) receiver_cmd=("$refpair" rawrecv "$port" "$out/recv/$(basename "$payload")") ;;
   esac
   case $kind in
     ruvo)
-      sender_cmd=("$harness" --listen-port 0 --connect-port "$port" --config "$out/cfg-s"
+      sender_cmd=("$harness" --listen-port 0 --connect-port "$send_port" --config "$out/cfg-s"
         --send "$payload" --to "$addr" --exit-after-transfer)
       ;;
-    cli) sender_cmd=("$cli" send "$payload" "$addr" --port "$port") ;;
-    ref | one) sender_cmd=("$refpair" send "$addr" "$port" "$payload") ;;
-    split | refsplit) sender_cmd=("$refpair" send "$addr" "$port" "$payload" split) ;;
-    raw) sender_cmd=("$refpair" rawsend "$addr" "$port" "$payload") ;;
+    lane)
+      sender_cmd=("$harness" --lane --listen-port 0 --connect-port "$send_port" --config
+        "$out/cfg-s" --send "$payload" --to "$addr" --exit-after-transfer)
+      ;;
+    cli) sender_cmd=("$cli" send "$payload" "$addr" --classic --port "$send_port") ;;
+    ref | one) sender_cmd=("$refpair" send "$addr" "$send_port" "$payload") ;;
+    split | refsplit) sender_cmd=("$refpair" send "$addr" "$send_port" "$payload" split) ;;
+    raw) sender_cmd=("$refpair" rawsend "$addr" "$send_port" "$payload") ;;
   esac
 
   # Beside a Ruvo pair, a bare 10 ms timer on the receiver's CPU: the gaps the machine
   # itself causes (other work, the kernel's write-back) show in it too.
   local ticker=""
-  if [ "$kind" = ruvo ]; then
+  if [ "$kind" = ruvo ] || [ "$kind" = lane ]; then
     taskset -c "$cpu_r" "$refpair" ticks 10 >"$out/ticks" &
     ticker=$!
   fi
@@ -107,6 +127,7 @@ run_case() {
     "${sender_cmd[@]}" >"$out/log-s" 2>&1
   wait "$receiver"
   end=$(date +%s%N)
+  for r in "${relays[@]}"; do kill "$r" 2>/dev/null; wait "$r" 2>/dev/null || true; done
   gap_c=-
   if [ -n "$ticker" ]; then
     kill -TERM "$ticker" && wait "$ticker" || true
@@ -118,14 +139,16 @@ run_case() {
   }
 
   gap_r=- gap_s=-
-  if [ "$kind" = ruvo ] || [ "$kind" = one ] || [ "$kind" = split ]; then
+  if [ "$kind" = ruvo ] || [ "$kind" = lane ] || [ "$kind" = one ] || [ "$kind" = split ]; then
     # The receiving window's own clock, from its click on "Recibir" to the end.
     ms=$(awk '/^transfer-ms/ {print $2}' "$out/log-r")
     gap_r=$(awk '/^max-tick-gap-ms/ {print $2}' "$out/log-r")
   else
     ms=$(((end - start) / 1000000))
   fi
-  [ "$kind" = ruvo ] && gap_s=$(awk '/^max-tick-gap-ms/ {print $2}' "$out/log-s")
+  if [ "$kind" = ruvo ] || [ "$kind" = lane ]; then
+    gap_s=$(awk '/^max-tick-gap-ms/ {print $2}' "$out/log-s")
+  fi
   [ "$ms" -gt 0 ] || ms=1
   read -r cpu_recv peak_r <<<"$(awk '{printf "%.2f %d", $2 + $3, $4}' "$out/time-r")"
   read -r cpu_send peak_s <<<"$(awk '{printf "%.2f %d", $2 + $3, $4}' "$out/time-s")"
@@ -138,7 +161,7 @@ run_best() {
   local best=() run
   for ((run = 0; run < runs; run++)); do
     run_case "$@"
-    if [ "$1" = ruvo ]; then
+    if [ "$1" = ruvo ] || [ "$1" = lane ]; then
       max_gap=$(printf "%s\n" "$max_gap" "$gap_r" "$gap_s" | sort -n | tail -1)
       max_gap_c=$(printf "%s\n" "$max_gap_c" "$gap_c" | sort -n | tail -1)
     fi
@@ -170,12 +193,23 @@ run_link() {
   bytes=$(stat -c %s "$file")
   declare -A rate cpu_mib
   local kind
-  for kind in ruvo cli ref raw one split refsplit; do
+  for kind in ruvo lane cli ref raw one split refsplit; do
     run_best "$kind" "$file" "$cpu_r" "$cpu_s" "$ns_r" "$ns_s" "$addr"
     row "$label" "$kind" "$bytes"
     rate[$kind]=$(awk -v b="$bytes" -v ms="$ms" 'BEGIN {print b / ms}')
     cpu_mib[$kind]=$(awk -v c="$cpu_recv" -v d="$cpu_send" -v b="$bytes" 'BEGIN {print (c + d) / (b / 1048576)}')
+    [ "$kind" = lane ] && lane_cpu="$cpu_recv $cpu_send"
   done
+  local lane_classic lane_raw
+  lane_classic=$(awk -v a="${rate[lane]}" -v r="${rate[ruvo]}" 'BEGIN {printf "%.1f", a / r}')
+  lane_raw=$(awk -v a="${rate[lane]}" -v r="${rate[raw]}" 'BEGIN {printf "%.2f", a / r}')
+  read -r lane_cr lane_cs <<<"$lane_cpu"
+  printf "%-24s lane/ruvo (classic) %s   lane/raw %s   lane CPU s/GiB: receiver %.2f sender %.2f\n" \
+    "" "$lane_classic" "$lane_raw" \
+    "$(awk -v c="$lane_cr" -v b="$bytes" 'BEGIN {print c / (b / 1073741824)}')" \
+    "$(awk -v c="$lane_cs" -v b="$bytes" 'BEGIN {print c / (b / 1073741824)}')"
+  goal "$label: lane/classic >= 10" "$lane_classic" "x >= 10"
+  goal "$label: lane/raw >= 0.6" "$lane_raw" "x >= 0.6"
   local to_ref split_ratio ref_split_ratio cpu_ratio
   to_ref=$(awk -v a="${rate[ruvo]}" -v r="${rate[ref]}" 'BEGIN {printf "%.2f", a / r}')
   split_ratio=$(awk -v s="${rate[split]}" -v o="${rate[one]}" 'BEGIN {printf "%.2f", s / o}')
@@ -198,7 +232,7 @@ run_link() {
 echo "File: $size_mib MiB. MB = 10^6 bytes; cpu-r, cpu-s: CPU seconds of the receiving and the"
 echo "sending process (start-up included); cpu/MiB: both together per MiB; peak: largest resident"
 echo "size in KiB; gap: longest pause of a window's 10 ms timer, in ms."
-echo "Pairs: ruvo = Ruvo to Ruvo (windows); cli = ruvo-cli to ruvo-cli; ref = reference pair; raw = raw TCP copy; one, split = reference"
+echo "Pairs: ruvo = Ruvo to Ruvo (windows, classic protocol); lane = the same over the fast lane; cli = ruvo-cli to ruvo-cli (classic); ref = reference pair; raw = raw TCP copy; one, split = reference"
 echo "sender to a Ruvo receiver, each block in one send, or in two sends with Nagle on; refsplit ="
 echo "the two-send sender to the reference receiver (what the split costs without Ruvo)."
 echo "Each pair run $runs time(s), the fastest shown. Load before the run: $(cut -d' ' -f1-3 /proc/loadavg)"
@@ -226,6 +260,30 @@ else
   echo "(not root: the veth pair between two network namespaces is skipped)"
 fi
 
+# A link with a round trip: each direction through a relay that delays it. The classic pair
+# asks for one block per round trip, so it moves a smaller file (the same for every delay).
+echo
+echo "Through the delay relay (loopback, two CPUs): raw TCP, the lane, and the classic pair"
+header
+relay_file=$work/relay.bin
+head -c $((4 * 1048576)) /dev/urandom >"$relay_file"
+for relay_us in 250 1000; do
+  bytes=$(stat -c %s "$file")
+  label="relay ${relay_us} us each way"
+  run_best raw "$file" 0 "$last_cpu" "" "" 127.0.0.1
+  row "$label" raw "$bytes"
+  raw_rate=$(awk -v b="$bytes" -v ms="$ms" 'BEGIN {print b / ms}')
+  run_best lane "$file" 0 "$last_cpu" "" "" 127.0.0.1
+  row "$label" lane "$bytes"
+  lane_rate=$(awk -v b="$bytes" -v ms="$ms" 'BEGIN {print b / ms}')
+  run_best ruvo "$relay_file" 0 "$last_cpu" "" "" 127.0.0.1
+  row "$label" ruvo $((4 * 1048576))
+  ratio=$(awk -v a="$lane_rate" -v r="$raw_rate" 'BEGIN {printf "%.2f", a / r}')
+  printf "%-24s lane/raw %s\n" "" "$ratio"
+  goal "$label: lane/raw >= 0.9" "$ratio" "x >= 0.9"
+done
+unset relay_us
+
 if [ "$big_mib" -gt 0 ]; then
   echo
   echo "Peak memory of a Ruvo pair (loopback, one CPU) for a 1 MiB and a $big_mib MiB file:"
@@ -245,10 +303,20 @@ if [ "$big_mib" -gt 0 ]; then
   small_r=$peak_r small_s=$peak_s
   run_case ruvo "$big" 0 0 "" "" 127.0.0.1
   row "$big_mib MiB" ruvo $((big_mib * 1048576))
+  big_r=$peak_r big_s=$peak_s
+  run_case lane "$small" 0 "$last_cpu" "" "" 127.0.0.1
+  row "1 MiB" lane 1048576
+  lane_small_r=$peak_r lane_small_s=$peak_s
+  run_case lane "$big" 0 "$last_cpu" "" "" 127.0.0.1
+  row "$big_mib MiB" lane $((big_mib * 1048576))
+  goal "lane peak memory, receiver: growth (KiB) <= 8192" "$((peak_r - lane_small_r))" "x <= 8192"
+  goal "lane peak memory, sender: growth (KiB) <= 8192" "$((peak_s - lane_small_s))" "x <= 8192"
+  goal "lane window gap during the $big_mib MiB transfer (ms) < 20" \
+    "$(printf "%s\n" "$gap_r" "$gap_s" | sort -n | tail -1)" "x < 20"
   rm -f "$big"
   # 2 MB = 2 * 10^6 bytes, in KiB.
-  goal "peak memory, receiver: growth (KiB) <= 1953" "$((peak_r - small_r))" "x <= 1953"
-  goal "peak memory, sender: growth (KiB) <= 1953" "$((peak_s - small_s))" "x <= 1953"
+  goal "peak memory, receiver: growth (KiB) <= 1953" "$((big_r - small_r))" "x <= 1953"
+  goal "peak memory, sender: growth (KiB) <= 1953" "$((big_s - small_s))" "x <= 1953"
 fi
 
 goal "longest gap of a Ruvo window, $size_mib MiB runs (ms) < 20" "$max_gap" "x < 20"
