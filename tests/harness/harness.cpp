@@ -23,6 +23,7 @@
 //                     given or when the field is empty, else to the address in the field)
 //   choose LABEL      choose an entry of the address drop-down
 //   drop-down         open the address drop-down
+//   page N            bring page N (0 Enviar, 1 Recibir, 2 Configurar) forward
 //   status            print "status" and tab-separated key=value pairs of the window's state
 //   quit              close the window (as SIGTERM does)
 #include <QCheckBox>
@@ -46,6 +47,7 @@
 #include "shell/ruvoapplication.h"
 #include "shell/scripteduserdialogs.h"
 #include "shell/signalcloser.h"
+#include "shell/tpagecontrol.h"
 #include "shell/tstatusbar.h"
 #include "transfer/silenttonedevice.h"
 #include "widgets/folderedit.h"
@@ -282,6 +284,8 @@ int main(int argc, char** argv) {
             if (!window.Direcciones->choose(rest)) {
                 say(QStringLiteral("unexpected choose %1").arg(rest));
             }
+        } else if (verb == QStringLiteral("page")) {
+            window.Paginas->setCurrentIndex(rest.toInt());
         } else if (verb == QStringLiteral("drop-down")) {
             window.Direcciones->popup();
         } else if (verb == QStringLiteral("status")) {
