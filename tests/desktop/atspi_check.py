@@ -18,13 +18,26 @@ from gi.repository import Atspi  # noqa: E402
 SKIP = 77
 
 
+xvfb_pipe = []
+
+
 def start_xvfb():
     read_fd, write_fd = os.pipe()
+    log = tempfile.TemporaryFile()
     xvfb = subprocess.Popen(["Xvfb", "-displayfd", str(write_fd), "-screen", "0", "800x600x24",
-                             "-nolisten", "tcp"], pass_fds=[write_fd], stderr=subprocess.DEVNULL)
+                             "-nolisten", "tcp"], pass_fds=[write_fd], stderr=log)
+    xvfb.log = log
     os.close(write_fd)
-    display = os.read(read_fd, 64).decode().strip()
-    os.close(read_fd)
+    # Read up to the newline and keep the pipe open: Xvfb writes the number and the newline
+    # apart, and dies when the second write finds the pipe closed.
+    text = b""
+    while not text.endswith(b"\n"):
+        chunk = os.read(read_fd, 64)
+        if not chunk:
+            break
+        text += chunk
+    xvfb_pipe.append(read_fd)
+    display = text.decode().strip()
     if not display:
         xvfb.kill()
         print("SKIP: Xvfb did not start")
@@ -110,7 +123,9 @@ def main():
         processes.append(receiver)
         listening = wait_line(receiver, "listening ")
         if listening is None:
-            print("SKIP: the window did not start under Xvfb")
+            xvfb.log.seek(0)
+            print("SKIP: the window did not start under Xvfb:", " | ".join(receiver.lines[-3:]),
+                  xvfb.log.read()[-300:].decode(errors="replace"))
             return SKIP
         port = listening.split()[1]
         app = find_app(receiver.pid)
