@@ -96,26 +96,16 @@ void LaneReceivingSession::readPeer() {
         if (m_sink != nullptr && m_sink->full()) {
             return;
         }
-        const QByteArray bytes = m_socket->read(kReadSlice);
-        if (bytes.isEmpty()) {
+        const auto read =
+            m_reader.readFrom(*m_socket, kReadSlice, [this](auto type, const auto& payload) {
+                handle(type, payload);
+                return !m_ended;
+            });
+        if (read == lanewire::FrameReader::Read::Nothing) {
             return;
         }
-        m_reader.feed(bytes);
-        lanewire::Type type{};
-        QByteArray payload;
-        for (;;) {
-            const auto status = m_reader.next(type, payload);
-            if (status == lanewire::FrameReader::Status::NeedMore) {
-                break;
-            }
-            if (status == lanewire::FrameReader::Status::Bad) {
-                finish(End::Broken);
-                return;
-            }
-            handle(type, payload);
-            if (m_ended) {
-                return;
-            }
+        if (read == lanewire::FrameReader::Read::Broken) {
+            finish(End::Broken);
         }
     }
 }

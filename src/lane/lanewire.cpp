@@ -1,5 +1,6 @@
 #include "lane/lanewire.h"
 
+#include <QIODevice>
 #include <QtEndian>
 
 #include <limits>
@@ -201,6 +202,35 @@ FrameReader::Status FrameReader::next(Type& type, QByteArray& payload) {
     payload = m_buffer.mid(m_start + kHeaderSize, length);
     m_start += kHeaderSize + length;
     return Status::Frame;
+}
+
+}  // namespace lanewire
+
+namespace lanewire {
+
+FrameReader::Read FrameReader::readFrom(
+    QIODevice& device, qint64 most,
+    const std::function<bool(Type type, const QByteArray& payload)>& handle) {
+    const QByteArray bytes = device.read(most);
+    if (bytes.isEmpty()) {
+        return Read::Nothing;
+    }
+    feed(bytes);
+    return drain(handle) ? Read::Framed : Read::Broken;
+}
+
+bool FrameReader::drain(const std::function<bool(Type type, const QByteArray& payload)>& handle) {
+    Type type{};
+    QByteArray payload;
+    for (;;) {
+        const Status status = next(type, payload);
+        if (status != Status::Frame) {
+            return status == Status::NeedMore;
+        }
+        if (!handle(type, payload)) {
+            return true;
+        }
+    }
 }
 
 }  // namespace lanewire

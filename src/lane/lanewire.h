@@ -4,6 +4,9 @@
 #include <QByteArrayView>
 #include <QtGlobal>
 
+class QIODevice;
+
+#include <functional>
 #include <optional>
 
 // The fast lane's wire format (doc/fast-lane.md): a greeting each way, then frames of a
@@ -71,6 +74,13 @@ public:
 
     void feed(QByteArrayView bytes);
     Status next(Type& type, QByteArray& payload);
+    // Hands every whole frame to `handle` until more bytes are needed or `handle` returns
+    // false; false when the bytes broke the framing.
+    bool drain(const std::function<bool(Type type, const QByteArray& payload)>& handle);
+    // Reads at most `most` bytes from `device` and drains them.
+    enum class Read { Nothing, Framed, Broken };
+    Read readFrom(QIODevice& device, qint64 most,
+                  const std::function<bool(Type type, const QByteArray& payload)>& handle);
     // Bytes held that are not yet a whole frame.
     qsizetype pending() const { return m_buffer.size() - m_start; }
     bool bad() const { return m_bad; }
