@@ -200,7 +200,12 @@ void LaneReceivingSession::accept(const QString& target) {
     connect(m_sink, &FileSink::prefixHashed, this, &LaneReceivingSession::prefixHashed);
     connect(m_sink, &FileSink::drained, this, &LaneReceivingSession::readPeer);
     connect(m_sink, &FileSink::finished, this, &LaneReceivingSession::sinkFinished);
-    connect(m_sink, &FileSink::failed, this, [this] {
+    connect(m_sink, &FileSink::failed, this, [this](bool opening) {
+        if (opening) {
+            send(lanewire::frame(lanewire::Type::Decline));
+            finish(End::OpenFailed);
+            return;
+        }
         send(lanewire::result(lanewire::ResultCode::WriteFailed));
         finish(End::WriteFailed);
     });

@@ -29,6 +29,7 @@ public:
         Mismatch,     // the hash of the file did not match the sender's
         Refused,      // the sender found the partial file was not the start of its file
         WriteFailed,  // a write failed although the disk has room
+        OpenFailed,   // the target is no plain file we may write (a link, a FIFO, locked)
         Declined,     // we said no
         Cancelled,    // we or the peer ended it
         BadName,      // the offered name cannot be a file name here

@@ -167,6 +167,9 @@ void ReceivingService::laneEnded(int endValue) {
             case End::WriteFailed:
                 outcome = Outcome::CannotWrite;
                 break;
+            case End::OpenFailed:
+                outcome = Outcome::CannotOpen;
+                break;
             case End::BadName:
                 outcome = Outcome::BadName;
                 break;

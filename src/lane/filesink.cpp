@@ -1,6 +1,8 @@
 #include "lane/filesink.h"
 
 #include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -58,10 +60,17 @@ void FileSink::retry() {
 }
 
 void FileSink::run(qint64 offset) {
-    const int fd =
-        ::open(m_target.toLocal8Bit().constData(), O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0644);
-    if (fd < 0) {
-        emit failed();
+    // As the classic path opens: no link followed, no FIFO waited on (O_NONBLOCK), a plain
+    // file only, and an exclusive lock so that two copies never write the same file.
+    const int fd = ::open(m_target.toLocal8Bit().constData(),
+                          O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK, 0644);
+    struct stat status {};
+    if (fd < 0 || ::fstat(fd, &status) != 0 || !S_ISREG(status.st_mode) ||
+        ::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+        if (fd >= 0) {
+            ::close(fd);
+        }
+        emit failed(true);
         return;
     }
     Sha256 hash;
@@ -115,7 +124,7 @@ void FileSink::run(qint64 offset) {
         }
         if (written < chunk.size() && !full) {
             ::close(fd);
-            emit failed();
+            emit failed(false);
             return;
         }
         if (full) {

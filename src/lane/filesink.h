@@ -41,7 +41,9 @@ signals:
     void prefixHashed(const QByteArray& hash);
     void drained();
     void diskFull();
-    void failed();
+    // The file could not be opened as a plain file of ours (`opening`), or a write failed
+    // although the disk has room.
+    void failed(bool opening);
     void finished(const QByteArray& hash);
 
 private:

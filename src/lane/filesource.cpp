@@ -72,9 +72,11 @@ bool FileSource::stopping() {
 }
 
 void FileSource::run(qint64 offset, QByteArray prefixHash) {
-    const int fd = ::open(m_path.toLocal8Bit().constData(), O_RDONLY | O_CLOEXEC);
+    // A FIFO under the name is not waited on (O_NONBLOCK) and, as anything but a plain file,
+    // not read.
+    const int fd = ::open(m_path.toLocal8Bit().constData(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
     struct stat before {};
-    if (fd < 0 || ::fstat(fd, &before) != 0) {
+    if (fd < 0 || ::fstat(fd, &before) != 0 || !S_ISREG(before.st_mode)) {
         if (fd >= 0) {
             ::close(fd);
         }

@@ -10,6 +10,7 @@
 #include <QTest>
 
 #include <sys/resource.h>
+#include <sys/stat.h>
 
 #include <csignal>
 #include <memory>
@@ -196,6 +197,30 @@ TEST_F(LaneTest, AWriteThatFailsEndsTheTransferAndKeepsThePartialFile) {
     EXPECT_EQ(receiver.ended, QList<Outcome>{Outcome::CannotWrite});
     EXPECT_NE(sender.ended, QList<Outcome>{Outcome::Sent});
     EXPECT_EQ(readFile(received(QStringLiteral("w.bin"))), bytes.first(1024 * 1024));
+}
+
+// A target that is no plain file of ours is never opened for writing, nor waited on.
+TEST_F(LaneTest, ALinkOrAFifoUnderTheNameIsNotWrittenThrough) {
+    const QString path = sourceFile(QStringLiteral("t.bin"), patternBytes(10000, 9));
+    QTemporaryDir elsewhere;
+    const QString outside = elsewhere.filePath(QStringLiteral("victim"));
+    writeFile(outside, "keep");
+    ASSERT_TRUE(QFile::link(outside, received(QStringLiteral("t.bin"))));
+    receiver.answers = {true};  // "continue the existing file?": yes
+    send(path);
+    ASSERT_TRUE(bothEnded());
+    EXPECT_EQ(receiver.ended, QList<Outcome>{Outcome::CannotOpen});
+    EXPECT_EQ(readFile(outside), QByteArray("keep"));
+
+    ASSERT_TRUE(QFile::remove(received(QStringLiteral("t.bin"))));
+    ASSERT_EQ(::mkfifo(QFile::encodeName(received(QStringLiteral("t.bin"))).constData(), 0600), 0);
+    sender.ended.clear();
+    receiver.ended.clear();
+    receiver.answers = {true};
+    send(path);
+    ASSERT_TRUE(bothEnded());
+    EXPECT_EQ(receiver.ended, QList<Outcome>{Outcome::CannotOpen});
+    EXPECT_NE(sender.ended, QList<Outcome>{Outcome::Sent});
 }
 
 // One transfer at a time across both ports: while the lane serves, a classic sender is
