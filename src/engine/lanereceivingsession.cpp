@@ -138,7 +138,9 @@ void LaneReceivingSession::handle(lanewire::Type type, const QByteArray& payload
             takeData(payload);
             return;
         case Type::Pause:
-            if (m_phase != Phase::Receiving && m_phase != Phase::Hashing) {
+            // A pause while paused is no message of the lane (and a flood of them would
+            // keep the view busy for nothing).
+            if (m_peerPaused || (m_phase != Phase::Receiving && m_phase != Phase::Hashing)) {
                 finish(End::Broken);
                 return;
             }

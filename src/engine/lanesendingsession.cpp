@@ -156,8 +156,10 @@ void LaneSendingSession::handle(lanewire::Type type, const QByteArray& payload) 
         case Type::Pause:
             // Also once everything is sent: the receiver may still be writing it (and find
             // its disk full).
-            if (m_phase != Phase::Streaming && m_phase != Phase::Checking &&
-                m_phase != Phase::Finishing) {
+            // A pause while paused is no message of the lane (and a flood of them would
+            // keep the view busy for nothing).
+            if (m_peerPaused || (m_phase != Phase::Streaming && m_phase != Phase::Checking &&
+                                 m_phase != Phase::Finishing)) {
                 finish(End::Broken);
                 return;
             }

@@ -369,26 +369,32 @@ TEST(LaneHostile, PeersThatBreakTheRulesAreClosedBeforeAnythingIsWritten) {
     }
 }
 
-TEST(LaneHostile, DataPastTheOfferedSizeCloses) {
-    Receiver receiver(true);
-    QTcpSocket peer;
-    peer.connectToHost(QHostAddress::LocalHost, static_cast<quint16>(receiver.port() + 1));
-    ASSERT_TRUE(peer.waitForConnected(5000));
-    peer.write(lanewire::greeting() + lanewire::offer("d.bin", 4));
-    QByteArray answer;
-    // The receiver accepts (its test fixture accepts every offer) from offset 0.
-    ASSERT_TRUE(waitUntil([&] {
-        answer += peer.readAll();
-        return answer.size() >= lanewire::kGreetingSize + lanewire::kHeaderSize + 40;
-    }));
-    peer.write(lanewire::frame(lanewire::Type::Data, "12345"));
-    EXPECT_TRUE(waitUntil([&] {
-        peer.readAll();
-        return peer.state() == QAbstractSocket::UnconnectedState;
-    }));
-    ASSERT_TRUE(waitUntil([&] { return !receiver.ended.isEmpty(); }));
-    EXPECT_EQ(receiver.ended, QList<Outcome>{Outcome::ConnectionError});
-    EXPECT_EQ(QFileInfo(receiver.folder() + QStringLiteral("d.bin")).size(), 0);
+// After acceptance: data past the offered size, or a second pause, close the connection.
+TEST(LaneHostile, AnAcceptedSenderThatBreaksTheRulesIsClosed) {
+    const QByteArray pause = lanewire::frame(lanewire::Type::Pause);
+    for (const QByteArray& bytes :
+         {lanewire::frame(lanewire::Type::Data, "12345"), pause + pause}) {
+        SCOPED_TRACE(bytes.toHex().toStdString());
+        Receiver receiver(true);
+        QTcpSocket peer;
+        peer.connectToHost(QHostAddress::LocalHost, static_cast<quint16>(receiver.port() + 1));
+        ASSERT_TRUE(peer.waitForConnected(5000));
+        peer.write(lanewire::greeting() + lanewire::offer("d.bin", 4));
+        QByteArray answer;
+        // The receiver accepts (its test fixture accepts every offer) from offset 0.
+        ASSERT_TRUE(waitUntil([&] {
+            answer += peer.readAll();
+            return answer.size() >= lanewire::kGreetingSize + lanewire::kHeaderSize + 40;
+        }));
+        peer.write(bytes);
+        EXPECT_TRUE(waitUntil([&] {
+            peer.readAll();
+            return peer.state() == QAbstractSocket::UnconnectedState;
+        }));
+        ASSERT_TRUE(waitUntil([&] { return !receiver.ended.isEmpty(); }));
+        EXPECT_EQ(receiver.ended, QList<Outcome>{Outcome::ConnectionError});
+        EXPECT_EQ(QFileInfo(receiver.folder() + QStringLiteral("d.bin")).size(), 0);
+    }
 }
 
 // A receiver on the lane that breaks its rules: the sender closes, and never reports success.

@@ -74,6 +74,13 @@ struct Receiver {
                          [this](const TransferProgress& p) { bytesDone = p.bytesDone; });
         QObject::connect(&service, &ReceivingService::peerPaused, [this] { ++peerPauses; });
         listening = service.startListening();
+        // The lane needs the port after the one the system gave to be free as well.
+        for (int attempt = 0;
+             lane && port == 0 && listening && !service.laneListening() && attempt < 20;
+             ++attempt) {
+            service.stopListening();
+            listening = service.startListening();
+        }
     }
     QString folder() const { return dir.path() + QLatin1Char('/'); }
     quint16 port() const { return service.listeningPort(); }
