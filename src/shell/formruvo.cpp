@@ -434,6 +434,13 @@ void TFormruvo::PaginasChange() {
     }
 }
 
+void TFormruvo::MarkLane(bool lane) {
+    Progreso->SetForeColor(lane ? QColor(0, 112, 0) : QColor(0, 0, 128));
+    const QString mark = lane ? QStringLiteral("Via rapida") : QString();
+    Progreso->setToolTip(mark);
+    Progreso->setAccessibleDescription(mark);
+}
+
 void TFormruvo::ViaRapidaChange() {
     const bool on = m_options.lane && ViaRapida->isChecked();
     m_sending->setLaneEnabled(on);

@@ -134,6 +134,9 @@ public:
     void UpdateAnnouncement();
     // Both roles take the fast lane while "Via rapida" is on (and the window may use it).
     void ViaRapidaChange();
+    // The mark of a transfer over the fast lane: the gauge is drawn in green, and says so to
+    // a pointer and a screen reader.
+    void MarkLane(bool lane);
 
     // The highlight of the "Recibir" tab (the blinking that announces an offer).
     void SetRecibirHighlight(bool on);

@@ -33,6 +33,7 @@ TSocketConnection* TFormruvo::ServedConnection() const {
 void TFormruvo::ServidorClientConnect() {
     BarraEstado->SetPanelText(0, QStringLiteral("Conectado."));
     m_progressStrip->Reset();  // Progreso and Avance to 0
+    MarkLane(m_receiving->onLane());
 }
 
 void TFormruvo::ServidorOffer(const ReceivingService::Offer& offer) {

@@ -84,6 +84,7 @@ void TFormruvo::ClienteConnect() {
     ConnectTune(*m_tones, Notificar->isChecked());
     BarraEstado->SetPanelText(0, QStringLiteral("Conectado."));
     m_progressStrip->Reset();  // Progreso and Avance to 0
+    MarkLane(m_sending->onLane());
 }
 
 void TFormruvo::ClienteBlockRequested() {

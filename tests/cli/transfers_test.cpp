@@ -19,6 +19,7 @@
 #include "endtoend/copies.h"
 #include "net/serverendpoint.h"
 #include "shell/formruvo.h"
+#include "widgets/percentgauge.h"
 
 namespace {
 
@@ -213,6 +214,7 @@ TEST(CliTransfers, WindowAndCliTalkBothWaysOverTheLane) {
     EXPECT_EQ(receiver->waitForExit(), kExitDone) << receiver->output().toStdString();
     ASSERT_TRUE(waitUntil([&] { return window.panel(1) == QStringLiteral("Enviado!"); }));
     EXPECT_TRUE(onLane);
+    EXPECT_EQ(window.w().Progreso->toolTip(), QStringLiteral("Via rapida"));  // the mark
     EXPECT_EQ(readFile(folders.targetFile(QStringLiteral("rapido.bin"))), content);
 
     writeFile(window.receiveFolder() + QStringLiteral("rapido.bin"), content.first(5000000));
@@ -223,6 +225,7 @@ TEST(CliTransfers, WindowAndCliTalkBothWaysOverTheLane) {
     EXPECT_EQ(sender.waitForExit(), kExitDone) << sender.output().toStdString();
     ASSERT_TRUE(waitUntil([&] { return window.panel(1) == QStringLiteral("Recibido!"); }));
     EXPECT_EQ(readFile(window.receiveFolder() + QStringLiteral("rapido.bin")), content);
+    EXPECT_EQ(window.w().Progreso->ForeColor(), QColor(0, 112, 0));
 }
 
 TEST(CliTransfers, RunsWithNoDisplayAtAll) {
