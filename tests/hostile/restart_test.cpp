@@ -138,6 +138,9 @@ TEST_F(CrashRestart, KilledSenderStartedAgainCompletesTheFile) {
 
 TEST_F(CrashRestart, OnTheLaneAKilledCopyOfEitherSideIsFollowedByAResumedIntactFile) {
     m_lane = {QStringLiteral("--lane")};
+    // Larger, so that the freeze surely comes while bytes still flow.
+    m_size = 64 << 20;
+    ASSERT_TRUE(writePatternFile(source(), m_size, 12));
     for (const bool killReceiver : {true, false}) {
         SCOPED_TRACE(killReceiver ? "receiver killed" : "sender killed");
         QFile::remove(received());
