@@ -257,7 +257,9 @@ void LaneReceivingSession::pauseByUser() {
         return;
     }
     m_userPaused = true;
-    if (m_phase == Phase::Receiving) {
+    // Also once the sender has sent everything: the file may still be being written (a
+    // full disk shows there), and the sender shows the pause as the classic path does.
+    if (m_phase == Phase::Receiving || m_phase == Phase::Checking) {
         send(lanewire::frame(lanewire::Type::Pause));
         emit pausedForUser();
     }
@@ -272,7 +274,7 @@ void LaneReceivingSession::resumeByUser() {
         m_diskFull = false;
         m_sink->retry();
     }
-    if (m_phase == Phase::Receiving) {
+    if (m_phase == Phase::Receiving || m_phase == Phase::Checking) {
         send(lanewire::frame(lanewire::Type::Resume));
     }
 }
