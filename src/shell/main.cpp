@@ -2,12 +2,14 @@
 
 #include <QApplication>
 
+#include "lane/largebuffers.h"
 #include "shell/formruvo.h"
 #include "shell/qtuserdialogs.h"
 #include "shell/ruvoapplication.h"
 #include "shell/signalcloser.h"
 
 int main(int argc, char** argv) {
+    keepLargeBuffersInTheHeap();
     RuvoApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Ruvo"));
     QApplication::setDesktopFileName(QStringLiteral("ruvo"));

@@ -40,6 +40,7 @@
 #include <map>
 #include <memory>
 
+#include "lane/largebuffers.h"
 #include "net/listener.h"
 #include "net/serverendpoint.h"
 #include "shell/addresschooser.h"
@@ -106,6 +107,7 @@ QString statusLine(TFormruvo& window) {
 }  // namespace
 
 int main(int argc, char** argv) {
+    keepLargeBuffersInTheHeap();
     RuvoApplication app(argc, argv);
     QCommandLineParser parser;
     parser.addHelpOption();
