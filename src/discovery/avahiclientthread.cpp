@@ -81,15 +81,3 @@ void AvahiClientThread::stateChanged(AvahiClient* client, int state, void* self)
             break;
     }
 }
-
-AvahiClientThread::Lock::Lock(AvahiThreadedPoll* poll) : m_poll(poll) {
-    if (m_poll != nullptr) {
-        avahi_threaded_poll_lock(m_poll);
-    }
-}
-
-AvahiClientThread::Lock::~Lock() {
-    if (m_poll != nullptr) {
-        avahi_threaded_poll_unlock(m_poll);
-    }
-}

@@ -11,8 +11,6 @@ struct AvahiThreadedPoll;
 // `clientGone`, every browser, resolver and group made with it is freed). Both run
 // on the service's thread, with the thread's lock held, so they may use the client freely;
 // anything for the Qt side must be posted to it.
-//
-// Calls from other threads into the client go through Lock.
 class AvahiClientThread {
 public:
     AvahiClientThread();
@@ -27,23 +25,9 @@ public:
     // callback runs into a half-destroyed object.
     void stop();
 
-    class Lock {
-    public:
-        explicit Lock(AvahiThreadedPoll* poll);
-        ~Lock();
-        Lock(const Lock&) = delete;
-        Lock& operator=(const Lock&) = delete;
-
-    private:
-        AvahiThreadedPoll* m_poll;
-    };
-
 protected:
     virtual void clientReady(AvahiClient* client) = 0;
     virtual void clientLost(bool clientGone) = 0;
-
-    AvahiThreadedPoll* poll() const { return m_poll; }
-    AvahiClient* client() const { return m_client; }
 
 private:
     static void stateChanged(AvahiClient* client, int state, void* self);

@@ -4,8 +4,6 @@
 
 #include "lane/closegently.h"
 
-#include <sys/stat.h>
-
 #include "lane/filesink.h"
 
 namespace {
@@ -13,16 +11,6 @@ namespace {
 constexpr int kSilenceMs = 6000;
 constexpr qint64 kReadSlice = 512 * 1024;  // read from the socket at most this much at once
 constexpr int kProgressMs = 30;
-
-// The length of what is at `path` now, without following a link (a link is no partial file
-// of ours: the sink refuses to open it); 0 when nothing is there.
-qint64 existingLength(const QString& path) {
-    struct stat status {};
-    if (::lstat(path.toLocal8Bit().constData(), &status) != 0 || !S_ISREG(status.st_mode)) {
-        return 0;
-    }
-    return status.st_size;
-}
 
 }  // namespace
 
@@ -216,19 +204,18 @@ void LaneReceivingSession::accept(const QString& target) {
         pauseByUser();
         emit diskFull();
     });
-    // The length of the partial file decides the offset: what is there is kept, and hashed
-    // for the sender to check.
-    m_offset = std::min(existingLength(target), m_size);
-    m_received = m_offset;
-    m_sink->start(m_offset);
+    // The sink continues the file from its length: what is there is kept, and hashed for the
+    // sender to check.
+    m_sink->start(m_size);
 }
 
-void LaneReceivingSession::prefixHashed(const QByteArray& hash) {
+void LaneReceivingSession::prefixHashed(qint64 offset, const QByteArray& hash) {
     if (m_phase != Phase::Hashing) {
         return;
     }
     m_phase = Phase::Receiving;
-    send(lanewire::accept(m_offset, hash));
+    m_received = offset;
+    send(lanewire::accept(offset, hash));
     if (m_userPaused) {
         send(lanewire::frame(lanewire::Type::Pause));
     }

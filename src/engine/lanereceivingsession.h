@@ -71,7 +71,7 @@ private:
     void readPeer();
     void handle(lanewire::Type type, const QByteArray& payload);
     void takeData(const QByteArray& payload);
-    void prefixHashed(const QByteArray& hash);
+    void prefixHashed(qint64 offset, const QByteArray& hash);
     void sinkFinished(const QByteArray& hash);
     void finish(End end);
     void send(const QByteArray& bytes);
@@ -86,7 +86,6 @@ private:
     FileSink* m_sink = nullptr;
     QString m_name;
     qint64 m_size = 0;
-    qint64 m_offset = 0;
     qint64 m_received = 0;  // up to here the file is known (offset + data taken)
     QByteArray m_doneHash;
     bool m_userPaused = false;

@@ -22,8 +22,8 @@ FileSink::~FileSink() {
     }
 }
 
-void FileSink::start(qint64 offset) {
-    m_thread = std::thread([this, offset] { run(offset); });
+void FileSink::start(qint64 limit) {
+    m_thread = std::thread([this, limit] { run(limit); });
 }
 
 bool FileSink::put(QByteArray chunk) {
@@ -59,20 +59,21 @@ void FileSink::retry() {
     m_wake.notify_one();
 }
 
-void FileSink::run(qint64 offset) {
+void FileSink::run(qint64 limit) {
     // As the classic path opens: no link followed, no FIFO waited on (O_NONBLOCK), a plain
     // file only, and an exclusive lock so that two copies never write the same file.
     const int fd = ::open(m_target.toLocal8Bit().constData(),
                           O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK, 0644);
     struct stat status {};
-    if (fd < 0 || ::fstat(fd, &status) != 0 || !S_ISREG(status.st_mode) ||
-        ::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+    if (fd < 0 || ::flock(fd, LOCK_EX | LOCK_NB) != 0 || ::fstat(fd, &status) != 0 ||
+        !S_ISREG(status.st_mode)) {
         if (fd >= 0) {
             ::close(fd);
         }
         emit failed(true);
         return;
     }
+    const qint64 offset = std::min<qint64>(status.st_size, limit);
     Sha256 hash;
     QByteArray buffer(1024 * 1024, Qt::Uninitialized);
     for (qint64 at = 0; at < offset;) {
@@ -89,7 +90,7 @@ void FileSink::run(qint64 offset) {
         at += n;
     }
     buffer = QByteArray();
-    emit prefixHashed(hash.digestSoFar());
+    emit prefixHashed(offset, hash.digestSoFar());
 
     qint64 at = offset;
     for (;;) {

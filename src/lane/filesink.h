@@ -27,8 +27,10 @@ public:
     FileSink(const QString& target, QObject* parent = nullptr);
     ~FileSink() override;
 
-    // Hashes the first `offset` bytes of the file, then writes from there.
-    void start(qint64 offset);
+    // Continues the file from its length (at most `limit`, the size offered): hashes what is
+    // there, says where it goes on and with which hash, then writes from there. The length
+    // is taken under the file's lock, so it holds while this sink writes.
+    void start(qint64 limit);
     // Queues bytes to write next; false when the queue is now full.
     bool put(QByteArray chunk);
     bool full() const;
@@ -38,7 +40,7 @@ public:
     void retry();
 
 signals:
-    void prefixHashed(const QByteArray& hash);
+    void prefixHashed(qint64 offset, const QByteArray& hash);
     void drained();
     void diskFull();
     // The file could not be opened as a plain file of ours (`opening`), or a write failed
@@ -47,7 +49,7 @@ signals:
     void finished(const QByteArray& hash);
 
 private:
-    void run(qint64 offset);
+    void run(qint64 limit);
 
     QString m_target;
     std::thread m_thread;

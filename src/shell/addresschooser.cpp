@@ -81,9 +81,7 @@ QList<AddressChooser::Entry> AddressChooser::entries() const {
 bool AddressChooser::choose(const QString& label) {
     for (const Entry& entry : entries()) {
         if (entry.label == label) {
-            if (!m_field->isReadOnly()) {
-                m_field->setText(entry.address);
-            }
+            fill(entry.address);
             return true;
         }
     }
@@ -109,14 +107,16 @@ void AddressChooser::popup() {
         if (entry.label != entry.address) {
             action->setToolTip(entry.address);
         }
-        connect(action, &QAction::triggered, this, [this, entry] {
-            if (!m_field->isReadOnly()) {
-                m_field->setText(entry.address);
-            }
-        });
+        connect(action, &QAction::triggered, this, [this, entry] { fill(entry.address); });
     }
     if (!m_menu->isEmpty()) {
         m_menu->popup(m_field->mapToGlobal(QPoint(0, m_field->height())));
+    }
+}
+
+void AddressChooser::fill(const QString& address) {
+    if (!m_field->isReadOnly()) {
+        m_field->setText(address);
     }
 }
 

@@ -47,6 +47,8 @@ public:
     void popup();
 
 private:
+    // Puts `address` in the field, unless a send holds it.
+    void fill(const QString& address);
     void update();
 
     QLineEdit* m_field;
