@@ -7,7 +7,7 @@
 
 #include <cerrno>
 
-#include "lane/sha256.h"
+#include "lane/filehash.h"
 
 FileSink::FileSink(const QString& target, QObject* parent) : QObject(parent), m_target(target) {}
 
@@ -74,7 +74,7 @@ void FileSink::run(qint64 limit) {
         return;
     }
     const qint64 offset = std::min<qint64>(status.st_size, limit);
-    Sha256 hash;
+    FileHash hash;
     QByteArray buffer(1024 * 1024, Qt::Uninitialized);
     for (qint64 at = 0; at < offset;) {
         const ssize_t n =

@@ -21,7 +21,8 @@ class FileSink : public QObject {
     Q_OBJECT
 
 public:
-    static constexpr qsizetype kQueuedBytes = 4 * 1024 * 1024;
+    // Small enough that a chunk is still in the CPU's cache when it is written and hashed.
+    static constexpr qsizetype kQueuedBytes = 1024 * 1024;
 
     // `target` is opened without following a link.
     FileSink(const QString& target, QObject* parent = nullptr);

@@ -6,7 +6,7 @@
 
 #include <cerrno>
 
-#include "lane/sha256.h"
+#include "lane/filehash.h"
 
 namespace {
 
@@ -83,7 +83,7 @@ void FileSource::run(qint64 offset, QByteArray prefixHash) {
         emit failed();
         return;
     }
-    Sha256 hash;
+    FileHash hash;
     QByteArray buffer(kChunk, Qt::Uninitialized);
     // The receiver's prefix, hashed from this file.
     for (qint64 at = 0; at < offset;) {
@@ -129,7 +129,7 @@ void FileSource::run(qint64 offset, QByteArray prefixHash) {
     if (::fstat(fd, &after) != 0 || !sameFile(before, after)) {
         // Changed while it was sent: the hash of the file as it is now, so that the
         // receiver's copy (of what was read earlier) is found not to match.
-        Sha256 again;
+        FileHash again;
         for (qint64 at = 0; at < m_size && !stopping();) {
             const qsizetype got = readAt(fd, buffer.data(), kChunk, at);
             if (got <= 0) {

@@ -19,7 +19,7 @@ constexpr qsizetype kGreetingSize = 10;  // "RUVOLANE" and the version
 constexpr qsizetype kHeaderSize = 5;
 constexpr qsizetype kMaxData = 256 * 1024;
 constexpr qsizetype kMaxName = 1024;
-constexpr qsizetype kHashSize = 32;  // SHA-256
+constexpr qsizetype kHashSize = 32;  // BLAKE3
 
 enum class Type : quint8 {
     Offer = 1,     // u64 size, u16 name length, UTF-8 name
