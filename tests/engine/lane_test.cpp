@@ -15,8 +15,8 @@
 #include <csignal>
 #include <memory>
 
-#include "lane/lanewire.h"
 #include "lane/filehash.h"
+#include "lane/lanewire.h"
 #include "rolefixtures.h"
 
 namespace {
