@@ -3,7 +3,9 @@
 #include <QIODevice>
 #include <QtEndian>
 
+#include <algorithm>
 #include <limits>
+#include <utility>
 
 namespace lanewire {
 
@@ -211,12 +213,64 @@ namespace lanewire {
 FrameReader::Read FrameReader::readFrom(
     QIODevice& device, qint64 most,
     const std::function<bool(Type type, const QByteArray& payload)>& handle) {
-    const QByteArray bytes = device.read(most);
-    if (bytes.isEmpty()) {
-        return Read::Nothing;
+    // Headers come through the buffer a header's length at a time; a payload is read from
+    // the device straight into a buffer of its own, the one handed on.
+    qint64 taken = 0;
+    while (!m_bad) {
+        if (m_payloadType) {
+            const qint64 want = std::min<qint64>(m_payload.size() - m_payloadHave, most - taken);
+            const qint64 got =
+                want > 0 ? device.read(m_payload.data() + m_payloadHave, want) : qint64(0);
+            if (got <= 0) {
+                break;
+            }
+            taken += got;
+            m_payloadHave += got;
+            if (m_payloadHave < m_payload.size()) {
+                continue;
+            }
+            const Type type = *std::exchange(m_payloadType, std::nullopt);
+            m_payloadHave = 0;
+            if (!handle(type, std::exchange(m_payload, QByteArray()))) {
+                return Read::Framed;
+            }
+            continue;
+        }
+        if (pending() >= kHeaderSize) {
+            Type type{};
+            QByteArray payload;
+            const Status status = next(type, payload);
+            if (status == Status::Bad) {
+                break;
+            }
+            if (status == Status::Frame) {
+                if (!handle(type, payload)) {
+                    return Read::Framed;
+                }
+                continue;
+            }
+            // A valid header whose payload is still to come.
+            const char* header = m_buffer.constData() + m_start;
+            m_payloadType = static_cast<Type>(header[0]);
+            m_payload = QByteArray(readBig<quint32>(header + 1), Qt::Uninitialized);
+            m_payloadHave = pending() - kHeaderSize;
+            std::copy_n(header + kHeaderSize, m_payloadHave, m_payload.data());
+            m_buffer.clear();
+            m_start = 0;
+            continue;
+        }
+        const qint64 want = std::min<qint64>(kHeaderSize - pending(), most - taken);
+        const QByteArray bytes = want > 0 ? device.read(want) : QByteArray();
+        if (bytes.isEmpty()) {
+            break;
+        }
+        taken += bytes.size();
+        feed(bytes);
     }
-    feed(bytes);
-    return drain(handle) ? Read::Framed : Read::Broken;
+    if (m_bad) {
+        return Read::Broken;
+    }
+    return taken > 0 ? Read::Framed : Read::Nothing;
 }
 
 bool FrameReader::drain(const std::function<bool(Type type, const QByteArray& payload)>& handle) {

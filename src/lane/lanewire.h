@@ -65,8 +65,9 @@ std::optional<Acceptance> parseAccept(QByteArrayView payload);
 // "\\" nor control character (C0, DEL, C1).
 bool isSafeName(QByteArrayView utf8);
 
-// Splits a byte stream into frames. Bytes are fed as they arrive; next() returns the
-// frames one by one. A header of an unknown type or with a length its type does not allow
+// Splits a byte stream into frames. Bytes are fed as they arrive (feed(), or readFrom() for
+// a reader that reads its device itself: one or the other); next() returns the frames one
+// by one. A header of an unknown type or with a length its type does not allow
 // makes the reader Bad for good: the connection is to be closed.
 class FrameReader {
 public:
@@ -77,18 +78,24 @@ public:
     // Hands every whole frame to `handle` until more bytes are needed or `handle` returns
     // false; false when the bytes broke the framing.
     bool drain(const std::function<bool(Type type, const QByteArray& payload)>& handle);
-    // Reads at most `most` bytes from `device` and drains them.
+    // Reads at most `most` bytes from `device` and hands on every frame they complete, as
+    // drain() does: a data frame's payload goes from the device straight into the buffer
+    // that is handed on. Nothing when the device had no byte to give.
     enum class Read { Nothing, Framed, Broken };
     Read readFrom(QIODevice& device, qint64 most,
                   const std::function<bool(Type type, const QByteArray& payload)>& handle);
     // Bytes held that are not yet a whole frame.
-    qsizetype pending() const { return m_buffer.size() - m_start; }
+    qsizetype pending() const { return m_buffer.size() - m_start + m_payloadHave; }
     bool bad() const { return m_bad; }
 
 private:
     QByteArray m_buffer;
     qsizetype m_start = 0;
     bool m_bad = false;
+    // The frame readFrom() has the header of and reads the payload of.
+    std::optional<Type> m_payloadType;
+    QByteArray m_payload;
+    qsizetype m_payloadHave = 0;
 };
 
 // The largest payload a frame of this type may carry; -1 for a type that does not exist.

@@ -3,6 +3,7 @@
 // work from both sides, the classic protocol takes over where no lane answers, and peers
 // that break the lane's rules are closed before anything is written.
 
+#include <QBuffer>
 #include <QDir>
 #include <QFileInfo>
 #include <QTcpServer>
@@ -485,6 +486,54 @@ TEST(LaneWire, FramesRoundTripAndBadHeadersAreRefusedForGood) {
         r.feed(lanewire::frame(lanewire::Type::Pause));
         EXPECT_EQ(r.next(type, payload), lanewire::FrameReader::Status::Bad);
     }
+}
+
+// Read from a device that holds the stream in pieces, under small and large budgets, the
+// frames are those the stream holds; a payload read straight from the device arrives whole
+// and a bad header still breaks the reading.
+TEST(LaneWire, ReadingFromADeviceGivesTheFramesWhateverPiecesItHolds) {
+    QByteArray data(lanewire::kMaxData, Qt::Uninitialized);
+    for (qsizetype i = 0; i < data.size(); ++i) {
+        data[i] = static_cast<char>(i * 7 % 253);
+    }
+    const QByteArray stream = lanewire::offer("a.bin", 5) + lanewire::frame(lanewire::Type::Pause) +
+                              lanewire::dataHeader(data.size()) + data +
+                              lanewire::frame(lanewire::Type::Data, "xyz") +
+                              lanewire::done(FileHash::of(data));
+    for (const auto& [piece, budget] : std::vector<std::pair<qsizetype, qint64>>{
+             {1, 1}, {7, 3}, {4096, 1 << 20}, {stream.size(), 5}, {stream.size(), 1 << 20}}) {
+        QBuffer device;
+        device.open(QIODevice::ReadWrite);
+        lanewire::FrameReader reader;
+        QList<QPair<lanewire::Type, QByteArray>> frames;
+        for (qsizetype at = 0; at < stream.size();) {
+            const qint64 readAt = device.pos();
+            device.buffer().append(stream.sliced(at, std::min(piece, stream.size() - at)));
+            device.seek(readAt);
+            at += piece;
+            while (reader.readFrom(device, budget, [&](auto type, const QByteArray& payload) {
+                frames.append({type, payload});
+                return true;
+            }) == lanewire::FrameReader::Read::Framed) {
+            }
+        }
+        ASSERT_EQ(frames.size(), 5) << piece << " " << budget;
+        EXPECT_EQ(frames[0].first, lanewire::Type::Offer);
+        EXPECT_EQ(frames[1].first, lanewire::Type::Pause);
+        EXPECT_EQ(frames[2].first, lanewire::Type::Data);
+        EXPECT_TRUE(frames[2].second == data);
+        EXPECT_EQ(frames[3].second, QByteArray("xyz"));
+        EXPECT_EQ(frames[4].second, FileHash::of(data));
+        EXPECT_EQ(reader.pending(), 0);
+    }
+    QBuffer bad;
+    bad.setData(lanewire::frame(lanewire::Type::Pause) + QByteArray("\x05\x00\x04\x00\x01", 5));
+    bad.open(QIODevice::ReadOnly);
+    lanewire::FrameReader reader;
+    int frames = 0;
+    EXPECT_EQ(reader.readFrom(bad, 1 << 20, [&](auto, const auto&) { return ++frames > 0; }),
+              lanewire::FrameReader::Read::Broken);
+    EXPECT_EQ(frames, 1);
 }
 
 // BLAKE3 as everyone computes it (the values b3sum prints), whichever pieces the bytes come
