@@ -1,5 +1,7 @@
 #include "laneframes.h"
 
+#include <QBuffer>
+
 #include "fuzzcheck.h"
 #include "readends.h"
 
@@ -43,10 +45,53 @@ std::vector<LaneFrame> readLaneStream(QByteArrayView stream, const std::vector<q
     return seen;
 }
 
+std::vector<LaneFrame> readLaneDevice(QByteArrayView stream, const std::vector<qsizetype>& readEnds,
+                                      qint64 budget) {
+    std::vector<LaneFrame> seen;
+    if (stream.size() < lanewire::kGreetingSize ||
+        !lanewire::greetingVersion(stream.first(lanewire::kGreetingSize))) {
+        return seen;
+    }
+    // The device holds what has arrived so far; the reader takes from it at most `budget`
+    // bytes per call, as a session reads its socket.
+    QBuffer device;
+    device.open(QIODevice::ReadWrite);
+    lanewire::FrameReader reader;
+    qsizetype from = lanewire::kGreetingSize;
+    for (const qsizetype end : readEnds) {
+        if (end <= from) {
+            continue;
+        }
+        const qint64 at = device.pos();
+        device.buffer().append(stream.sliced(from, end - from));
+        device.seek(at);
+        from = end;
+        for (;;) {
+            const auto read =
+                reader.readFrom(device, budget, [&](auto type, const QByteArray& payload) {
+                    seen.push_back(LaneFrame{false, type, payload});
+                    return true;
+                });
+            FUZZ_CHECK(reader.pending() <= lanewire::kHeaderSize + lanewire::kMaxData);
+            if (read == lanewire::FrameReader::Read::Broken) {
+                seen.push_back(LaneFrame{true, {}, {}});
+                return seen;
+            }
+            if (read == lanewire::FrameReader::Read::Nothing) {
+                break;
+            }
+        }
+    }
+    return seen;
+}
+
 void fuzzLaneStream(QByteArrayView input, const std::function<void(const LaneFrame&)>& frame) {
     const auto whole = readLaneStream(input, singleRead(input.size()), frame);
     const auto bytes = readLaneStream(input, oneByteReads(input.size()), frame);
     const auto mixed = readLaneStream(input, hashedReads(input), frame);
     FUZZ_CHECK(whole == bytes);
     FUZZ_CHECK(whole == mixed);
+    // Read from a device instead of fed: the same frames, under a small and a large budget.
+    FUZZ_CHECK(whole == readLaneDevice(input, hashedReads(input), 3));
+    FUZZ_CHECK(whole == readLaneDevice(input, singleRead(input.size()), 1 << 20));
 }

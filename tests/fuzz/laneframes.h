@@ -23,6 +23,12 @@ struct LaneFrame {
 std::vector<LaneFrame> readLaneStream(QByteArrayView stream, const std::vector<qsizetype>& readEnds,
                                       const std::function<void(const LaneFrame&)>& frame);
 
+// The same stream read by FrameReader::readFrom from a device that holds what the reads
+// `readEnds` gave so far, at most `budget` bytes per call.
+std::vector<LaneFrame> readLaneDevice(QByteArrayView stream, const std::vector<qsizetype>& readEnds,
+                                      qint64 budget);
+
 // The three ways a target feeds its input (one read, a byte per read, mixed reads), with the
-// frames of each checked by `frame` and the three runs checked against each other.
+// frames of each checked by `frame` and the three runs checked against each other and against
+// the same input read from a device.
 void fuzzLaneStream(QByteArrayView input, const std::function<void(const LaneFrame&)>& frame);
