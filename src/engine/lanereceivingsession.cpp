@@ -22,6 +22,8 @@ LaneReceivingSession::LaneReceivingSession(QTcpSocket* socket, bool busy, QObjec
     m_address = v4 ? QHostAddress(ip).toString() : m_socket->peerAddress().toString();
     // The kernel's buffer and one slice are all that is held of what the peer sends.
     m_socket->setReadBufferSize(kReadSlice);
+    // What this end says is small and waited for (the acceptance, pauses, the result).
+    m_socket->setSocketOption(QAbstractSocket::LowDelayOption, 1);
     connect(m_socket, &QTcpSocket::readyRead, this, &LaneReceivingSession::readPeer);
     connect(m_socket, &QTcpSocket::disconnected, this, [this] {
         if (m_phase == Phase::Checking) {
