@@ -439,6 +439,7 @@ void TFormruvo::MarkLane(bool lane) {
     const QString mark = lane ? QStringLiteral("Via rapida") : QString();
     Progreso->setToolTip(mark);
     Progreso->setAccessibleDescription(mark);
+    m_progressStrip->SetWide(lane);
 }
 
 void TFormruvo::ViaRapidaChange() {

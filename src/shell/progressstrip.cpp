@@ -53,7 +53,7 @@ void ProgressStrip::Changed() {
 void ProgressStrip::ShowPending() {
     if (m_figuresPending) {
         m_figuresPending = false;
-        m_rate->setText(rateText(m_figures.rateKb));
+        m_rate->setText(m_wide ? wideRateText(m_figures.rateKb) : rateText(m_figures.rateKb));
         m_gauge->SetProgress(m_figures.percent);
     }
     if (m_activityPending) {

@@ -30,6 +30,9 @@ public:
     void StepActivity();
     // Percentage and activity bar back to 0, at once; what was still to show is dropped.
     void Reset();
+    // Whether rates are written for the fast lane (wideRateText), whose rates outgrow
+    // "Kb/s" in the label's width.
+    void SetWide(bool wide) { m_wide = wide; }
 
     // The activity bar's latest position, shown or not.
     int ActivityPosition() const;
@@ -47,4 +50,5 @@ private:
     int m_activityPosition = 0;
     bool m_figuresPending = false;
     bool m_activityPending = false;
+    bool m_wide = false;
 };

@@ -54,6 +54,13 @@ QString rateText(qint64 rateKb) {
     return QString::number(rateKb) + QStringLiteral(" Kb/s");
 }
 
+QString wideRateText(qint64 rateKb) {
+    if (rateKb < 10000) {
+        return rateText(rateKb);
+    }
+    return QString::number(rateKb / 1024) + QStringLiteral(" Mb/s");
+}
+
 QString FormatMegabytes(qint64 size, QChar decimalSeparator) {
     const bool negative = size < 0;
     // The magnitude, exact even for the smallest qint64.

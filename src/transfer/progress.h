@@ -22,6 +22,10 @@ ProgressFigures computeProgress(qint64 index, qint64 total, int elapsedTag);
 
 // The text of Frecuencia: "<rate> Kb/s".
 QString rateText(qint64 rateKb);
+// The same where rates beyond the label's width come (the fast lane): from 10000 Kb/s on
+// (five digits, wider than the label), whole megabytes (1048576 bytes) per second,
+// "<rate> Mb/s", which fits it up to 9999 Mb/s.
+QString wideRateText(qint64 rateKb);
 
 // A size as megabytes: 3 significant digits and at most 3 decimals, rounded half away from
 // zero; below 1000 with exactly 3 decimals ("12.300"), from 1000 on in exponent form

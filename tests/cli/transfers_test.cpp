@@ -5,6 +5,8 @@
 
 #include <QDir>
 #include <QFileInfo>
+#include <QFontMetrics>
+#include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QTemporaryDir>
@@ -215,6 +217,10 @@ TEST(CliTransfers, WindowAndCliTalkBothWaysOverTheLane) {
     ASSERT_TRUE(waitUntil([&] { return window.panel(1) == QStringLiteral("Enviado!"); }));
     EXPECT_TRUE(onLane);
     EXPECT_EQ(window.w().Progreso->toolTip(), QStringLiteral("Via rapida"));  // the mark
+    // The rate, however fast, is whole in its label.
+    const QLabel* rate = window.w().Frecuencia;
+    EXPECT_LE(QFontMetrics(rate->font()).horizontalAdvance(rate->text()), rate->width())
+        << rate->text().toStdString();
     EXPECT_EQ(readFile(folders.targetFile(QStringLiteral("rapido.bin"))), content);
 
     writeFile(window.receiveFolder() + QStringLiteral("rapido.bin"), content.first(5000000));

@@ -75,4 +75,15 @@ TEST_F(ProgressStripTest, ResetDropsWhatWasStillToShow) {
     ASSERT_TRUE(shownSoon(QStringLiteral("1 Kb/s"), 2, 5));
 }
 
+// Over the fast lane a rate too wide for "Kb/s" is written in megabytes per second; a classic
+// transfer after it writes "Kb/s" again.
+TEST_F(ProgressStripTest, LaneRatesTooWideForKilobytesShowInMegabytes) {
+    strip.SetWide(true);
+    strip.ShowFigures({1172000, 10});
+    ASSERT_TRUE(shownSoon(QStringLiteral("1144 Mb/s"), 10, 0));
+    strip.SetWide(false);
+    strip.ShowFigures({1172000, 11});
+    ASSERT_TRUE(shownSoon(QStringLiteral("1172000 Kb/s"), 11, 0));
+}
+
 }  // namespace

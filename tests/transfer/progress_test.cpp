@@ -42,6 +42,15 @@ TEST(Progress, RateAndPercentage) {
     }
     EXPECT_EQ(rateText(90), QStringLiteral("90 Kb/s"));
     EXPECT_EQ(rateText(0), QStringLiteral("0 Kb/s"));
+    // Over the lane: "Kb/s" while it fits the label, whole megabytes per second beyond.
+    for (const auto& [rate, text] :
+         std::vector<std::pair<qint64, const char*>>{{0, "0 Kb/s"},
+                                                     {9999, "9999 Kb/s"},
+                                                     {10000, "9 Mb/s"},
+                                                     {1172000, "1144 Mb/s"},
+                                                     {10239999, "9999 Mb/s"}}) {
+        EXPECT_EQ(wideRateText(rate), QString::fromLatin1(text)) << rate;
+    }
 }
 
 TEST(Progress, PercentageIsExactForEveryBlockOfFilesBelowTwoGigabytes) {
