@@ -79,8 +79,9 @@ public:
     // false; false when the bytes broke the framing.
     bool drain(const std::function<bool(Type type, const QByteArray& payload)>& handle);
     // Reads at most `most` bytes from `device` and hands on every frame they complete, as
-    // drain() does: a data frame's payload goes from the device straight into the buffer
-    // that is handed on. Nothing when the device had no byte to give.
+    // drain() does. Headers are read alone; a payload goes from the device straight into
+    // the buffer that is handed on (for a data frame, the chunk the writer gets). Nothing
+    // when the device had no byte to give.
     enum class Read { Nothing, Framed, Broken };
     Read readFrom(QIODevice& device, qint64 most,
                   const std::function<bool(Type type, const QByteArray& payload)>& handle);
