@@ -14,8 +14,8 @@
 #include "cli/sendcommand.h"
 #include "engine/receivefolder.h"
 #include "lane/largebuffers.h"
-#include "shell/settingsstore.h"
-#include "shell/signalcloser.h"
+#include "common/settingsstore.h"
+#include "common/signalcloser.h"
 
 namespace {
 

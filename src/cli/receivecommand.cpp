@@ -5,7 +5,7 @@
 #include <utility>
 
 #include "cli/exitcode.h"
-#include "net/serverendpoint.h"
+#include "common/outcometext.h"
 
 namespace {
 
@@ -19,9 +19,7 @@ ReceiveCommand::ReceiveCommand(const CliOptions& options, const QString& folder,
       m_options(options),
       m_folder(folder),
       m_printer(printer),
-      m_elapsed(1000),
-      m_service(options.port, &m_elapsed) {
-    connect(&m_elapsed, &QTimer::timeout, this, [this] { ++m_elapsed.Tag; });
+      m_service(options.port) {
     connect(&m_service, &ReceivingService::offerArrived, this, &ReceiveCommand::offered);
     connect(&m_service, &ReceivingService::questionAsked, this, &ReceiveCommand::asked);
     connect(&m_service, &ReceivingService::receptionStarted, this, [this] {
@@ -31,7 +29,7 @@ ReceiveCommand::ReceiveCommand(const CliOptions& options, const QString& folder,
     connect(&m_service, &ReceivingService::progress, this, [this](const TransferProgress& p) {
         if (!m_started) {
             m_started = true;  // continuing a partial file
-            m_printer.started(std::max<qint64>(0, p.bytesDone - 2048));
+            m_printer.started(p.startOffset);
         }
         m_printer.progress(p);
     });
@@ -58,16 +56,14 @@ bool ReceiveCommand::start() {
         m_printer.outcome(QStringLiteral("La carpeta no existe: %1").arg(m_folder), kExitError);
         return false;
     }
-    try {
-        m_service.endpoint()->SetActive(true);
-    } catch (const std::exception& e) {
+    m_service.setLaneEnabled(!m_options.classic);
+    if (const std::optional<ReceivingService::ListenError> error = m_service.listen()) {
         m_printer.outcome(QStringLiteral("No se puede escuchar en el puerto %1: %2")
                               .arg(m_options.port)
-                              .arg(QString::fromLocal8Bit(e.what())),
+                              .arg(error->message),
                           kExitError);
         return false;
     }
-    m_service.setLaneEnabled(!m_options.classic);
     const bool lane = m_service.laneListening();
     if (m_options.announce) {
         m_announcer = std::make_unique<ServiceAnnouncer>(
@@ -89,7 +85,7 @@ void ReceiveCommand::cancel() {
         m_service.cancel();
         return;
     }
-    m_printer.outcome(outcomeText(Outcome::Cancelled), kExitCancelled);
+    m_printer.outcome(outcomeText(Outcome::Cancelled, Side::Receiving), kExitCancelled);
     emit finished(kExitCancelled);
 }
 
@@ -111,7 +107,7 @@ void ReceiveCommand::offered(const ReceivingService::Offer& offer) {
             m_service.acceptOffer(m_folder);
         } else {
             m_declined = true;
-            m_service.cancel();
+            m_service.decline();
         }
     });
 }
@@ -123,14 +119,14 @@ void ReceiveCommand::asked(quint64 id, ReceivingService::Question question) {
             // Unattended, a transfer that cannot fit would only wait for space: decline it.
             m_declined = true;
             m_service.answer(id, false);
-            m_service.cancel();
+            m_service.decline();
             return;
         }
         m_prompt.ask(QStringLiteral("¿Continuar?"), [this, id](bool yes) {
             m_service.answer(id, yes);
             if (!yes) {
                 m_declined = true;
-                m_service.cancel();
+                m_service.decline();
             }
         });
         return;
@@ -159,26 +155,21 @@ void ReceiveCommand::ended(Outcome outcome) {
         // A peer that left (or was sent away) without offering anything: no transfer.
         return;
     }
+    QString text = outcomeText(outcome, Side::Receiving);
     int code = kExitError;
-    QString text = outcomeText(outcome);
-    if (m_cancelling) {
-        outcome = Outcome::Cancelled;
-        text = outcomeText(outcome);
-    }
     switch (outcome) {
         case Outcome::Received:
             code = kExitDone;
             break;
-        case Outcome::Cancelled:
-            code = m_declined ? kExitRefused : kExitCancelled;
-            if (m_declined) {
-                text = QStringLiteral("Oferta rechazada.");
-            }
+        case Outcome::Declined:
+        case Outcome::CancelledByPeer:
+            code = kExitRefused;
             break;
-        case Outcome::None:
-            text =
-                m_declined ? QStringLiteral("Oferta rechazada.") : QStringLiteral("Desconectado.");
-            code = m_declined ? kExitRefused : kExitError;
+        case Outcome::Cancelled:
+            code = kExitCancelled;
+            break;
+        case Outcome::PeerLeft:
+            text = QStringLiteral("Desconectado.");
             break;
         default:
             break;

@@ -11,7 +11,6 @@
 #include "discovery/serviceannouncer.h"
 #include "engine/outcome.h"
 #include "engine/receivingservice.h"
-#include "engine/ttimer.h"
 
 // `ruvo-cli receive`: listens, shows each offer, accepts it by flag or by the user's answer
 // on the terminal, receives it into the folder and, with --once, ends after one transfer.
@@ -40,7 +39,6 @@ private:
     QString m_folder;
     EventPrinter& m_printer;
     TerminalPrompt m_prompt;
-    TTimer m_elapsed;
     ReceivingService m_service;
     QTimer m_retryAfterDiskFull;
     std::unique_ptr<ServiceAnnouncer> m_announcer;  // null with --no-announce

@@ -1,23 +1,20 @@
 #include "cli/sendcommand.h"
 
 #include "cli/exitcode.h"
+#include "common/outcometext.h"
 
 SendCommand::SendCommand(const CliOptions& options, EventPrinter& printer, QObject* parent)
     : QObject(parent),
       m_options(options),
       m_printer(printer),
-      m_elapsed(1000),
-      m_session(options.port, &m_elapsed, nullptr) {
+      m_session(options.port, nullptr) {
     m_session.setLaneEnabled(!options.classic);
-    connect(&m_elapsed, &QTimer::timeout, this, [this] { ++m_elapsed.Tag; });
-    connect(&m_session, &SendingSession::connected, this, [this] {
-        m_connected = true;
-        m_printer.info(QStringLiteral("Conectado."));
-    });
+    connect(&m_session, &SendingSession::connected, this,
+            [this] { m_printer.info(QStringLiteral("Conectado.")); });
     connect(&m_session, &SendingSession::progress, this, [this](const TransferProgress& p) {
         if (!m_served) {
             m_served = true;
-            m_printer.started(std::max<qint64>(0, p.bytesDone - 2048));
+            m_printer.started(p.startOffset);
         }
         m_printer.progress(p);
     });
@@ -25,13 +22,11 @@ SendCommand::SendCommand(const CliOptions& options, EventPrinter& printer, QObje
             [this] { m_printer.info(QStringLiteral("Pausa (el receptor ha pausado)")); });
     connect(&m_session, &SendingSession::sendingEnded, this,
             [this](Outcome outcome, bool) { ended(outcome); });
-    connect(&m_session, &SendingSession::outcomeAmended, this,
-            [this](Outcome outcome) { ended(outcome); });
 }
 
 bool SendCommand::start() {
     if (!m_session.chooseFile(m_options.file)) {
-        m_printer.outcome(outcomeText(Outcome::CannotOpen), kExitError);
+        m_printer.outcome(outcomeText(Outcome::CannotOpen, Side::Sending), kExitError);
         return false;
     }
     m_session.start(m_options.address);
@@ -43,29 +38,22 @@ void SendCommand::cancel() {
 }
 
 void SendCommand::ended(Outcome outcome) {
+    QString text = outcomeText(outcome, Side::Sending);
     int code = kExitError;
-    QString text = outcomeText(outcome);
     switch (outcome) {
         case Outcome::Sent:
             code = kExitDone;
             break;
         case Outcome::Busy:
+        case Outcome::Declined:
+        case Outcome::CancelledByPeer:
             code = kExitRefused;
             break;
         case Outcome::Cancelled:
             code = kExitCancelled;
             break;
-        case Outcome::ConnectionError:
-            // Nobody took the connection at all: refused, or nothing there.
-            if (!m_connected) {
-                text = QStringLiteral("Conexion rechazada.");
-                code = kExitRefused;
-            }
-            break;
-        case Outcome::None:
-            // The receiver closed: before asking for anything it declined the offer.
-            text = m_served ? QStringLiteral("Desconectado.") : QStringLiteral("Oferta rechazada.");
-            code = m_served ? kExitError : kExitRefused;
+        case Outcome::PeerLeft:
+            text = QStringLiteral("Desconectado.");
             break;
         default:
             break;

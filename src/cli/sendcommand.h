@@ -6,7 +6,6 @@
 #include "cli/eventprinter.h"
 #include "engine/outcome.h"
 #include "engine/sendingsession.h"
-#include "engine/ttimer.h"
 
 // `ruvo-cli send FILE ADDRESS`: offers the file, serves its blocks, shows the progress and
 // ends with the outcome's exit code.
@@ -29,8 +28,6 @@ private:
 
     const CliOptions& m_options;
     EventPrinter& m_printer;
-    TTimer m_elapsed;
     SendingSession m_session;
-    bool m_connected = false;
     bool m_served = false;
 };

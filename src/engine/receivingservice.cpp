@@ -1,60 +1,77 @@
 #include "engine/receivingservice.h"
 
 #include <QTcpServer>
-#include <QTimer>
-#include <QVariant>
+#include <QTcpSocket>
 
+#include "engine/classicreceivingtransfer.h"
+#include "engine/dismissal.h"
 #include "engine/lanereceivingsession.h"
-#include "engine/ttimer.h"
+#include "engine/lanereceivingtransfer.h"
 #include "net/acceptedconnection.h"
+#include "net/esocketerror.h"
 #include "net/serverendpoint.h"
+#include "transfer/fileaccess.h"
 #include "transfer/protocol.h"
-#include "transfer/wirename.h"
 
-namespace {
-
-// Marks a connection that was told to go and is waiting out its last 500 ms.
-const char* const kDismissed = "ruvoDismissed";
-constexpr int kDismissDelayMs = 500;
-constexpr int kIntruderMs = 6000;
-
-bool isDismissed(const TSocketConnection* connection) {
-    return connection->property(kDismissed).toBool();
-}
-
-}  // namespace
-
-ReceivingService::ReceivingService(quint16 port, TTimer* elapsed, QObject* parent)
+ReceivingService::ReceivingService(quint16 port, QObject* parent)
     : QObject(parent),
       m_server(new TServerEndpoint(this)),
-      m_elapsed(elapsed),
-      m_intruder(new TTimer(kIntruderMs, this)) {
+      m_clock(this),
+      m_freeSpace(&FileAccess::freeSpace) {
     m_server->setObjectName(QStringLiteral("Servidor"));
     m_server->SetPort(port);
-    m_intruder->setObjectName(QStringLiteral("Intruso"));
-    connect(m_intruder, &QTimer::timeout, this, &ReceivingService::intruderTimeout);
     m_server->OnClientConnect = [this](QObject*, TSocketConnection* c) { clientConnect(c); };
-    m_server->OnClientRead = [this](QObject*, TSocketConnection* c) { clientRead(c); };
-    m_server->OnClientDisconnect = [this](QObject*, TSocketConnection* c) { clientDisconnect(c); };
+    // The events of a classic connection go to its carrier while it is served; the bytes
+    // of any other peer stay unread.
+    m_server->OnClientRead = [this](QObject*, TSocketConnection* c) {
+        if (m_classic != nullptr && c == m_classic->connection()) {
+            m_classic->readInput();
+        }
+    };
+    m_server->OnClientDisconnect = [this](QObject*, TSocketConnection* c) {
+        if (m_classic != nullptr && c == m_classic->connection()) {
+            m_classic->connectionClosed();
+        }
+    };
     m_server->OnClientError = [this](QObject*, TSocketConnection* c, TErrorEvent, int& code) {
-        clientError(c, code);
+        if (m_classic != nullptr && c == m_classic->connection()) {
+            m_classic->connectionError(code);
+            return;
+        }
+        // An extra peer's error: close it, which counts it as gone.
+        code = 0;
+        if (c->SocketHandle() != -1) {
+            c->CloseConnection();
+        }
     };
 }
 
 ReceivingService::~ReceivingService() {
     // The endpoint's last events must not reach a half-destroyed service.
+    if (m_transfer != nullptr) {
+        m_transfer->disconnect(this);
+    }
     delete m_server;
     m_server = nullptr;
 }
 
-bool ReceivingService::startListening() {
+std::optional<ReceivingService::ListenError> ReceivingService::listen() {
     try {
         m_server->SetActive(true);
-    } catch (...) {
+    } catch (const ESocketError& e) {
+        return ListenError{QString::fromUtf8(e.what())};
+    } catch (const std::exception& e) {
+        return ListenError{QString::fromLocal8Bit(e.what())};
+    }
+    openLane();
+    return std::nullopt;
+}
+
+bool ReceivingService::startListening() {
+    if (listen()) {
         emit listenFailed();
         return false;
     }
-    openLane();
     return true;
 }
 
@@ -71,6 +88,10 @@ bool ReceivingService::laneListening() const {
     return m_laneServer != nullptr && m_laneServer->isListening();
 }
 
+bool ReceivingService::onLane() const {
+    return m_transfer != nullptr && m_transfer->carrier() == Transfer::Carrier::Lane;
+}
+
 // The lane is the port after the classic one. When it cannot be opened everything works as
 // without it: senders find nothing there and take the classic protocol.
 void ReceivingService::openLane() {
@@ -85,130 +106,13 @@ void ReceivingService::openLane() {
     m_laneServer->listen(QHostAddress::AnyIPv4, static_cast<quint16>(port + 1));
 }
 
-void ReceivingService::laneConnect() {
-    while (QTcpSocket* socket = m_laneServer->nextPendingConnection()) {
-        const bool busy = isServing() || m_state != State::Idle;
-        auto* session = new LaneReceivingSession(socket, busy, this);
-        if (busy) {
-            connect(session, &LaneReceivingSession::ended, session, &QObject::deleteLater);
-            emit busyPeerDismissed();
-            continue;
-        }
-        m_lane = session;
-        m_state = State::Connected;
-        m_outcome = Outcome::None;
-        m_userPaused = false;
-        m_offer = Offer();
-        m_target.clear();
-        m_elapsed->Tag = 0;
-        connect(session, &LaneReceivingSession::offered, this, [this, session] {
-            ++m_offerSerial;
-            m_state = State::Offered;
-            m_elapsed->Tag = 0;
-            m_offer = Offer{session->offeredName(), session->offeredSize(), session->peerAddress()};
-            emit offerArrived(m_offer);
-        });
-        connect(session, &LaneReceivingSession::started, this, [this] {
-            m_state = State::Receiving;
-            if (!m_userPaused) {
-                m_elapsed->SwitchOn();
-            }
-            emit receptionStarted();
-            emit blockArrived();
-        });
-        connect(session, &LaneReceivingSession::progress, this, [this](qint64 done, qint64 total) {
-            emit progress(
-                TransferProgress{done, total, m_elapsed->Tag,
-                                 computeProgress(done / kBlockSize, total, m_elapsed->Tag)});
-            emit activity();
-        });
-        connect(session, &LaneReceivingSession::peerPaused, this, [this] {
-            m_elapsed->SwitchOff();
-            emit peerPaused();
-        });
-        connect(session, &LaneReceivingSession::peerResumed, this, [this] {
-            if (m_userPaused) {
-                emit peerResumed(true);
-                return;
-            }
-            m_elapsed->SwitchOn();
-            emit peerResumed(false);
-            emit blockArrived();
-        });
-        connect(session, &LaneReceivingSession::pausedForUser, this, [this] {
-            m_elapsed->SwitchOff();
-            emit pausedForUser();
-        });
-        connect(session, &LaneReceivingSession::diskFull, this, [this] {
-            m_userPaused = true;
-            m_elapsed->SwitchOff();
-            emit diskFull();
-        });
-        connect(session, &LaneReceivingSession::ended, this,
-                [this](LaneReceivingSession::End end) { laneEnded(static_cast<int>(end)); });
-        emit peerConnected(session->peerAddress());
-    }
-}
-
-void ReceivingService::laneEnded(int endValue) {
-    using End = LaneReceivingSession::End;
-    Outcome outcome = m_outcome;
-    if (outcome == Outcome::None) {
-        switch (static_cast<End>(endValue)) {
-            case End::Received:
-                outcome = Outcome::Received;
-                break;
-            case End::Mismatch:
-                outcome = Outcome::Corrupted;
-                break;
-            case End::Refused:
-                outcome = Outcome::PartialDiffers;
-                break;
-            case End::WriteFailed:
-                outcome = Outcome::CannotWrite;
-                break;
-            case End::OpenFailed:
-                outcome = Outcome::CannotOpen;
-                break;
-            case End::BadName:
-                outcome = Outcome::BadName;
-                break;
-            case End::Broken:
-                outcome = Outcome::ConnectionError;
-                break;
-            case End::Declined:
-            case End::Cancelled:
-            case End::Gone:
-                break;
-        }
-    }
-    m_lane->deleteLater();
-    m_lane = nullptr;
-    m_served = nullptr;
-    endServed(outcome);
-}
-
 void ReceivingService::stopListening() {
     if (m_laneServer != nullptr) {
         m_laneServer->close();
     }
-    if (m_lane != nullptr) {
-        // As for a classic peer: let go here and now, without a word to the view.
-        m_lane->disconnect(this);
-        m_lane->deleteLater();
-        m_lane = nullptr;
-        m_state = State::Idle;
-        m_elapsed->SwitchOff();
-    }
-    if (m_served) {
-        // Closing the listener closes its connections without events: the served peer's
-        // clean-up runs here instead.
-        m_served = nullptr;
-        m_session.reset();
-        m_state = State::Idle;
-        m_intruder->SwitchOff();
-        m_elapsed->SwitchOff();
-    }
+    // Closing the listener closes its connections without events: the served peer is let go
+    // here and now, without a word to the view.
+    dropServed();
     m_server->SetActive(false);
 }
 
@@ -221,9 +125,13 @@ quint16 ReceivingService::listeningPort() const {
     return listener ? listener->LocalPort() : 0;
 }
 
-TSocketConnection* ReceivingService::servedConnection() const {
-    // Asked several times per block: a member, not the connection's dynamic property.
-    return m_served && !m_servedDismissed ? m_served.data() : nullptr;
+int ReceivingService::openConnectionCount() const {
+    const TListener* listener = m_server->Listener();
+    return listener ? listener->ConnectionCount() : 0;
+}
+
+bool ReceivingService::dismissedServed() const {
+    return m_classic != nullptr && m_classic->dismissed();
 }
 
 int ReceivingService::activeConnectionCount() const {
@@ -237,201 +145,110 @@ int ReceivingService::activeConnectionCount() const {
     return count;
 }
 
-void ReceivingService::dismiss(TSocketConnection* connection, const QByteArray& notice) {
-    // The peer gets its notice and, 500 ms later, an orderly close; the program goes on
-    // meanwhile. A dismissed connection is never served and is not counted as open.
-    connection->setProperty(kDismissed, true);
-    if (connection == m_served) {
-        m_servedDismissed = true;
-    }
-    connection->SendMessage(notice);
-    QTimer::singleShot(kDismissDelayMs, connection,
-                       [connection] { connection->CloseConnection(); });
-}
-
 void ReceivingService::clientConnect(TSocketConnection* socket) {
-    if (activeConnectionCount() != 1 || m_lane != nullptr) {
-        dismiss(socket, BusyNotice());
+    if (activeConnectionCount() != 1 || (m_transfer != nullptr && !dismissedServed())) {
+        dismissConnection(socket, BusyNotice());
         emit busyPeerDismissed();
         return;
     }
-    m_served = socket;
-    m_servedDismissed = false;
+    // A served peer that was told to go waits out its last moments unserved: this one takes
+    // its place.
+    dropServed();
+    auto* transfer = new ClassicReceivingTransfer(
+        socket, [this](const QString& folder) { return m_freeSpace(folder); }, this);
+    m_classic = transfer;
+    serve(transfer, socket->PeerAddressText());
+}
+
+void ReceivingService::laneConnect() {
+    while (QTcpSocket* socket = m_laneServer->nextPendingConnection()) {
+        if (isServing() && !dismissedServed()) {
+            // Greeted, told it is busy and closed by a session of its own.
+            auto* session = new LaneReceivingSession(socket, true, this);
+            connect(session, &LaneReceivingSession::ended, session, &QObject::deleteLater);
+            emit busyPeerDismissed();
+            continue;
+        }
+        dropServed();
+        auto* transfer = new LaneReceivingTransfer(socket, this);
+        serve(transfer, socket->peerAddress().toString());
+    }
+}
+
+void ReceivingService::serve(Transfer* transfer, const QString& address) {
+    m_transfer = transfer;
     m_state = State::Connected;
-    m_outcome = Outcome::None;
     m_userPaused = false;
     m_offer = Offer();
     m_target.clear();
-    m_intruder->SwitchOff();
-    m_intruder->SwitchOn();
-    m_elapsed->Tag = 0;
-    m_input.reset();
-    m_session.reset();
-    emit peerConnected(socket->PeerAddressText());
-}
-
-void ReceivingService::intruderTimeout() {
-    m_intruder->SwitchOff();
-    if (TSocketConnection* served = servedConnection()) {
-        dismiss(served, IntruderNotice());
-    }
-}
-
-void ReceivingService::clientRead(TSocketConnection* socket) {
-    if (socket != servedConnection()) {
-        return;  // the bytes of any other peer stay unread
-    }
-    // Nothing below waits for the user, so this never runs inside itself.
-    const QPointer<TSocketConnection> guard(socket);
-    handleReadEvent(
-        socket, m_input, m_backlog, [&] { return guard && socket == servedConnection(); },
-        [&](const ReceiverInput::Message& message) { dispatch(message, socket); });
-    emit activity();
-}
-
-void ReceivingService::dispatch(const ReceiverInput::Message& message, TSocketConnection* socket) {
-    switch (message.kind) {
-        case ReceiverInput::Kind::Offer:
-            takeOffer(message, socket);
-            break;
-        case ReceiverInput::Kind::Block:
-            takeBlock(message, socket);
-            break;
-        case ReceiverInput::Kind::Pause:
-            takePause(socket);
-            break;
-        case ReceiverInput::Kind::Resume:
-            takeResume(socket);
-            break;
-        case ReceiverInput::Kind::Bad:
-        case ReceiverInput::Kind::NeedMore:
-            closeForViolation(socket);
-            break;
-    }
-}
-
-void ReceivingService::closeForViolation(TSocketConnection* socket) {
-    if (m_outcome == Outcome::None) {
-        m_outcome = Outcome::ConnectionError;
-    }
-    socket->CloseConnection();
-}
-
-void ReceivingService::takeOffer(const ReceiverInput::Message& message, TSocketConnection* socket) {
-    // The name becomes part of a path: one that could leave the receive folder, that no file
-    // system takes, or that would be hidden (and could replace a dotfile) is refused before
-    // anything else happens.
-    if (!isSafeOfferedName(message.name) || message.name.startsWith('.')) {
-        m_outcome = Outcome::BadName;
-        socket->CloseConnection();
-        return;
-    }
-    if (!m_session.takeOffer(message.size)) {
-        closeForViolation(socket);
-        return;
-    }
-    ++m_offerSerial;
-    m_state = State::Offered;
-    m_elapsed->Tag = 0;
-    m_offer = Offer{fromWireName(message.name), message.size, socket->PeerAddressText()};
-    m_intruder->SwitchOff();
-    emit offerArrived(m_offer);
-}
-
-void ReceivingService::takeBlock(const ReceiverInput::Message& message, TSocketConnection* socket) {
-    const ReceiverSession::BlockVerdict verdict =
-        m_session.takeBlock(message.index, message.data.size());
-    if (!verdict.allowed) {
-        closeForViolation(socket);
-        return;
-    }
-    m_elapsed->SwitchOn();
-    emit blockArrived();
-
-    qint64 lengthAfter = -1;
-    const FileAccess::WriteResult written = m_files.writeBlock(
-        m_target, message.index, QByteArrayView(message.data).first(verdict.writeCount),
-        LockedFile::Links::NoFollow, &lengthAfter);
-    if (written == FileAccess::WriteResult::OpenFailed) {
-        m_outcome = Outcome::CannotOpen;
-        socket->CloseConnection();
-        return;
-    }
-    if (written == FileAccess::WriteResult::WriteFailed) {
-        if (m_freeSpace(m_folder) > 0) {
-            // Not for want of space (a size limit, a quota, an I/O error, a read-only file
-            // system): asking for the same block again would fail the same way for ever.
-            m_outcome = Outcome::CannotWrite;
-            socket->CloseConnection();
+    m_startOffset = 0;
+    m_clock.reset();
+    connect(transfer, &Transfer::offered, this, &ReceivingService::offered);
+    connect(transfer, &Transfer::started, this, [this](qint64 offset) {
+        m_state = State::Receiving;
+        m_startOffset = offset;
+        if (!m_userPaused) {
+            m_clock.run();
+        }
+        emit receptionStarted();
+    });
+    connect(transfer, &Transfer::flowing, this, [this] {
+        if (!m_userPaused) {
+            m_clock.run();
+        }
+        emit blockArrived();
+    });
+    connect(transfer, &Transfer::progress, this, [this, transfer](qint64 done, qint64 total) {
+        emit progress(makeProgress(transfer->carrier(), done, total, m_startOffset, m_clock));
+    });
+    connect(transfer, &Transfer::peerPaused, this, [this] {
+        m_clock.hold();
+        emit peerPaused();
+    });
+    connect(transfer, &Transfer::peerResumed, this, [this] {
+        if (m_userPaused) {
+            emit peerResumed(true);
             return;
         }
-        m_userPaused = true;
-        m_elapsed->SwitchOff();
-        lengthAfter = -1;
-        emit diskFull();
-    }
-    const qint64 end = message.index * kBlockSize + verdict.writeCount;
-    emit progress(
-        TransferProgress{end, m_session.offeredSize(), m_elapsed->Tag,
-                         computeProgress(message.index, m_session.offeredSize(), m_elapsed->Tag)});
-    if (!m_userPaused) {
-        // The write's own open told the length: the next request needs no open of its own.
-        requestNextBlock(lengthAfter >= 0 ? std::optional<qint64>(lengthAfter) : std::nullopt);
-    } else {
-        socket->SendMessage(PauseNotice());
-        m_elapsed->SwitchOff();
+        m_clock.run();
+        emit peerResumed(false);
+        emit blockArrived();
+    });
+    connect(transfer, &Transfer::pausedForUser, this, [this] {
+        m_clock.hold();
         emit pausedForUser();
-    }
+    });
+    connect(transfer, &Transfer::diskFull, this, [this] {
+        m_userPaused = true;
+        m_clock.hold();
+        emit diskFull();
+    });
+    connect(transfer, &Transfer::activity, this, &ReceivingService::activity);
+    connect(transfer, &Transfer::ended, this, &ReceivingService::endServed);
+    emit peerConnected(address);
 }
 
-void ReceivingService::takePause(TSocketConnection* socket) {
-    if (!m_session.takePause()) {
-        closeForViolation(socket);
+void ReceivingService::dropServed() {
+    if (m_transfer == nullptr) {
         return;
     }
-    m_elapsed->SwitchOff();
-    emit peerPaused();
+    if (m_classic != nullptr) {
+        m_classic->letGo();
+    }
+    m_transfer->disconnect(this);
+    m_transfer->deleteLater();
+    m_transfer = nullptr;
+    m_classic = nullptr;
+    m_state = State::Idle;
+    m_clock.hold();
 }
 
-void ReceivingService::takeResume(TSocketConnection* socket) {
-    // A sender resumes only from its own pause; a resume that ends no pause is no message of
-    // the protocol (and a flood of them would keep the program busy for nothing).
-    if (!m_session.takeResume()) {
-        closeForViolation(socket);
-        return;
-    }
-    if (m_userPaused) {
-        emit peerResumed(true);
-        return;
-    }
-    m_elapsed->SwitchOn();
-    emit peerResumed(false);
-    requestNextBlock();
-}
-
-void ReceivingService::requestNextBlock(std::optional<qint64> knownLength) {
-    TSocketConnection* served = servedConnection();
-    // One request outstanding at most: the block that answers it brings the next request,
-    // so a resume while a request is unanswered sends nothing and no block travels twice.
-    if (served == nullptr || !m_session.mayRequest()) {
-        return;
-    }
-    const std::optional<qint64> length =
-        knownLength ? knownLength : m_files.fileLength(m_target, LockedFile::Links::NoFollow);
-    if (!length) {
-        m_outcome = Outcome::CannotOpen;
-        served->CloseConnection();
-        return;
-    }
-    if (*length < m_session.offeredSize()) {
-        const qint64 index = *length / kBlockSize;
-        m_session.requestSent(index);
-        char request[kMaxBlockRequest];
-        served->SendMessage(BlockRequestInto(request, index));
-    } else {
-        served->SendMessage(FinishedNotice());
-        m_outcome = Outcome::Received;
-    }
+void ReceivingService::offered(const TransferOffer& offer) {
+    ++m_offerSerial;
+    m_state = State::Offered;
+    m_clock.reset();
+    m_offer = offer;
+    emit offerArrived(m_offer);
 }
 
 bool ReceivingService::questionStands(quint64 id) const {
@@ -455,13 +272,19 @@ void ReceivingService::acceptOffer(const QString& folder) {
     askContinueExisting();
 }
 
+void ReceivingService::decline() {
+    if ((m_state == State::Offered || m_state == State::Asking) && isServing()) {
+        m_transfer->decline();
+    }
+}
+
 void ReceivingService::askContinueExisting() {
     if (FileAccess::fileExists(m_target)) {
         m_question = Question::ContinueExisting;
         emit questionAsked(++m_questionId, m_question);
         return;
     }
-    startNewFile();
+    m_transfer->accept(m_target);
 }
 
 void ReceivingService::answer(quint64 id, bool yes) {
@@ -478,100 +301,47 @@ void ReceivingService::answer(quint64 id, bool yes) {
         return;
     }
     if (!yes) {
-        if (m_lane != nullptr) {
-            m_lane->decline();
-        } else {
-            servedConnection()->CloseConnection();
-        }
+        m_transfer->decline();
         return;
     }
-    if (m_lane != nullptr) {
-        m_lane->accept(m_target);  // continues the file from its length
-        return;
-    }
-    m_state = State::Receiving;
-    m_session.accept();
-    requestNextBlock();
-}
-
-void ReceivingService::startNewFile() {
-    if (m_lane != nullptr) {
-        m_lane->accept(m_target);
-        return;
-    }
-    // A file that cannot be created shows at the first block, which then cannot be opened.
-    FileAccess::createEmpty(m_target);
-    m_state = State::Receiving;
-    m_session.accept();
-    m_session.requestSent(0);
-    servedConnection()->SendMessage(BlockRequest(0));
-    m_elapsed->Tag = 0;
-    m_elapsed->SwitchOn();
-    emit receptionStarted();
+    m_transfer->accept(m_target);  // continues the file from its length
 }
 
 void ReceivingService::pauseByUser() {
     m_userPaused = true;
-    if (m_lane != nullptr) {
-        m_lane->pauseByUser();
+    if (m_transfer != nullptr) {
+        m_transfer->pause();
     }
 }
 
 void ReceivingService::resumeByUser() {
     m_userPaused = false;
-    if (m_lane != nullptr) {
-        m_lane->resumeByUser();
-        if (m_state == State::Receiving) {
-            m_elapsed->SwitchOn();
-        }
+    if (m_transfer == nullptr) {
         return;
     }
     if (m_state == State::Receiving) {
-        m_elapsed->SwitchOn();
+        m_clock.run();
     }
-    requestNextBlock();
+    m_transfer->resume();
 }
 
 void ReceivingService::cancel() {
-    if (m_lane != nullptr) {
-        m_outcome = Outcome::Cancelled;
-        m_lane->cancel();  // ends it, through laneEnded
-        return;
+    if (m_transfer != nullptr && !dismissedServed()) {
+        m_transfer->cancel();
     }
-    if (TSocketConnection* served = servedConnection()) {
-        m_outcome = Outcome::Cancelled;
-        served->CloseConnection();
-    }
-}
-
-void ReceivingService::clientDisconnect(TSocketConnection* socket) {
-    if (socket != m_served) {
-        return;  // a dismissed extra peer, or one that was never served
-    }
-    endServed(m_outcome);
 }
 
 void ReceivingService::endServed(Outcome outcome) {
-    m_served = nullptr;
-    m_session.reset();
+    Transfer* ended = m_transfer;
+    m_transfer = nullptr;
+    m_classic = nullptr;
+    if (ended != nullptr) {
+        ended->disconnect(this);
+        ended->deleteLater();
+    }
     m_state = State::Idle;
     m_userPaused = false;
-    m_elapsed->SwitchOff();
-    m_intruder->SwitchOff();
+    m_clock.hold();
     const bool listening = startListening();
     emit receptionEnded(outcome, listening);
-}
-
-void ReceivingService::clientError(TSocketConnection* socket, int& errorCode) {
-    errorCode = 0;
-    if (socket == m_served && m_outcome == Outcome::None) {
-        m_outcome = Outcome::ConnectionError;
-    }
-    // A connection whose error was handled would stay open and counted: close it, which
-    // runs clientDisconnect.
-    if (socket->SocketHandle() != -1) {
-        socket->CloseConnection();
-    } else {
-        clientDisconnect(socket);
-    }
 }

@@ -21,8 +21,6 @@
 #include "discovery/serviceannouncer.h"
 #include "engine/receivefolder.h"
 #include "engine/ttimer.h"
-#include "net/clientendpoint.h"
-#include "net/serverendpoint.h"
 #include "shell/accessibility.h"
 #include "shell/addresschooser.h"
 #include "shell/apptitle.h"
@@ -32,14 +30,15 @@
 #include "shell/progressstrip.h"
 #include "shell/qtuserdialogs.h"
 #include "shell/sendpagedrop.h"
-#include "shell/settingsstore.h"
+#include "common/settingsstore.h"
 #include "shell/tabicons.h"
 #include "shell/tactivitybar.h"
 #include "shell/tgroupbox.h"
 #include "shell/topendialog.h"
 #include "shell/tpagecontrol.h"
 #include "shell/tstatusbar.h"
-#include "transfer/tonedevice.h"
+#include "sound/tonedevice.h"
+#include "sound/tuneplayer.h"
 #include "widgets/folderedit.h"
 #include "widgets/innerbutton.h"
 #include "widgets/percentgauge.h"
@@ -83,6 +82,7 @@ TFormruvo::TFormruvo(const FormOptions& options, QWidget* parent)
         m_ownTones = probeToneDevice();
         m_tones = m_ownTones.get();
     }
+    m_tunes = std::make_unique<TunePlayer>(*m_tones);
     Formruvo = this;
     installAccessibility();
     createControls();
@@ -117,10 +117,8 @@ TFormruvo::~TFormruvo() {
     // The roles go first, while every control their last events could touch exists.
     delete m_sending;
     m_sending = nullptr;
-    Cliente = nullptr;
     delete m_receiving;
     m_receiving = nullptr;
-    Servidor = nullptr;
     if (Formruvo == this) {
         Formruvo = nullptr;
     }
@@ -290,17 +288,13 @@ void TFormruvo::createControls() {
     m_progressStrip = new ProgressStrip(Frecuencia, Progreso, Avance, this);
 
     // Non-visual parts.
-    Transcurrido = named(new TTimer(1000, this), "Transcurrido");
-    m_receiving = new ReceivingService(m_options.listenPort, Transcurrido, this);
-    m_sending = new SendingSession(m_options.connectPort, Transcurrido, m_receiving, this);
+    m_receiving = new ReceivingService(m_options.listenPort, this);
+    m_sending = new SendingSession(m_options.connectPort, m_receiving, this);
     if (m_options.discovery) {
         m_browser = new PeerBrowser(this);
     }
     Direcciones = new AddressChooser(DireccionEnviada, m_browser, this);
-    Cliente = m_sending->endpoint();
-    Servidor = m_receiving->endpoint();
-    Conectando = m_sending->connectTimer();
-    Intruso = m_receiving->intruderTimer();
+    Conectando = named(new TTimer(150, this), "Conectando");
     OpenDialog1 = named(new TOpenDialog(this, m_dialogs), "OpenDialog1");
     Pausado = named(new TTimer(350, this), "Pausado");
     Parpadeo = named(new TTimer(350, this), "Parpadeo");
@@ -333,21 +327,18 @@ void TFormruvo::bindHandlers() {
 
     connect(Pausado, &QTimer::timeout, this, &TFormruvo::PausadoTimer);
     connect(Parpadeo, &QTimer::timeout, this, &TFormruvo::ParpadeoTimer);
-    connect(Transcurrido, &QTimer::timeout, this, &TFormruvo::TranscurridoTimer);
+    connect(Conectando, &QTimer::timeout, this, &TFormruvo::ConectandoTimer);
     bindRoles();
 }
 
 void TFormruvo::bindRoles() {
     SendingSession* s = m_sending;
-    connect(s, &SendingSession::connectStep, this, &TFormruvo::ConectandoTimer);
     connect(s, &SendingSession::connected, this, &TFormruvo::ClienteConnect);
     connect(s, &SendingSession::blockRequested, this, &TFormruvo::ClienteBlockRequested);
     connect(s, &SendingSession::progress, this, &TFormruvo::ShowTransferProgress);
     connect(s, &SendingSession::pausedForUser, this, &TFormruvo::ShowPausedForUser);
     connect(s, &SendingSession::peerPaused, this, &TFormruvo::ClientePaused);
     connect(s, &SendingSession::sendingEnded, this, &TFormruvo::ClienteDisconnect);
-    connect(s, &SendingSession::outcomeAmended, this,
-            [this](Outcome outcome) { BarraEstado->SetPanelText(1, outcomeText(outcome)); });
     connect(s, &SendingSession::activity, this, &TFormruvo::StepActivityBar);
 
     ReceivingService* r = m_receiving;
@@ -367,9 +358,7 @@ void TFormruvo::bindRoles() {
     connect(r, &ReceivingService::peerPaused, this, &TFormruvo::ServidorPeerPaused);
     connect(r, &ReceivingService::peerResumed, this, &TFormruvo::ServidorPeerResumed);
     connect(r, &ReceivingService::pausedForUser, this, &TFormruvo::ShowPausedForUser);
-    // Queued: the box runs a nested event loop, which must not run under the read path.
-    connect(r, &ReceivingService::diskFull, this, &TFormruvo::ServidorDiskFull,
-            Qt::QueuedConnection);
+    connect(r, &ReceivingService::diskFull, this, &TFormruvo::ServidorDiskFull);
     connect(r, &ReceivingService::receptionEnded, this, &TFormruvo::ServidorClientDisconnect);
 
     m_notifier =

@@ -11,6 +11,7 @@
 #include "engine/sendingsession.h"
 #include "engine/transferprogress.h"
 #include "shell/formoptions.h"
+#include "sound/tuneplayer.h"
 
 class QCheckBox;
 class QFrame;
@@ -19,7 +20,6 @@ class QLabel;
 class QLineEdit;
 class QProgressBar;
 class QPushButton;
-class TClientEndpoint;
 class TFolderEdit;
 class TGroupBox;
 class TOpenDialog;
@@ -31,7 +31,6 @@ class OfferNotifier;
 class PeerBrowser;
 class ServiceAnnouncer;
 class ProgressStrip;
-class TServerEndpoint;
 class TStatusBar;
 class TTimer;
 
@@ -107,16 +106,12 @@ public:
     QLabel* Frecuencia;
     QProgressBar* Avance;
 
-    // Non-visual parts. The endpoints, Conectando and Intruso belong to the roles;
-    // Transcurrido counts the seconds of whichever role is under way.
-    TClientEndpoint* Cliente;
-    TServerEndpoint* Servidor;
+    // Non-visual parts. The sockets, the intruder timer and the transfer's clock belong to
+    // the engine; the window keeps what only draws.
     TOpenDialog* OpenDialog1;
     TTimer* Conectando;
     TTimer* Pausado;
     TTimer* Parpadeo;
-    TTimer* Transcurrido;
-    TTimer* Intruso;
     TPlacementKeeper* Placement1;
 
     SendingSession* Sending() const { return m_sending; }
@@ -157,7 +152,7 @@ public:
     void DireccionenviadaKeyDown(int& Key, Qt::KeyboardModifiers Shift);
     void EnviarClick();
     void PausarEnvioClick();
-    void ConectandoTimer(const QString& text);
+    void ConectandoTimer();
     void ClienteConnect();
     void ClienteBlockRequested();
     void ClientePaused();
@@ -180,7 +175,6 @@ public:
     void CancelarRecepcionClick();
 
     // Handlers of the shared progress display.
-    void TranscurridoTimer();
     void PausadoTimer();
     void ParpadeoTimer();
 
@@ -188,9 +182,8 @@ public:
     // The user paused and the peer was told: the pause look.
     void ShowPausedForUser();
     void StepActivityBar();
-    // The connection the receiving side serves: the oldest one open that was not told to
-    // go; null when there is none.
-    TSocketConnection* ServedConnection() const;
+    // A tune, when "Notificar con sonidos" is on; it sounds on a thread of its own.
+    void PlayTune(Tune tune);
 
 protected:
     void closeEvent(QCloseEvent* event) override;
@@ -206,6 +199,7 @@ private:
     UserDialogs* m_dialogs;
     std::unique_ptr<ToneDevice> m_ownTones;
     ToneDevice* m_tones;
+    std::unique_ptr<TunePlayer> m_tunes;
 
     ProgressStrip* m_progressStrip = nullptr;  // Progreso, Frecuencia and Avance, paced
     ReceivingService* m_receiving = nullptr;
@@ -215,6 +209,7 @@ private:
     std::unique_ptr<ServiceAnnouncer> m_announcer;
     quint16 m_announcedPort = 0;  // the port the window listens on between sends
     bool m_diskFullBoxOpen = false;
+    bool m_sendOnLane = false;  // the send under way (or just ended) went over the lane
 };
 
 // The program's one main window (the latest made, while it exists).

@@ -6,7 +6,7 @@
 #include "shell/formruvo.h"
 #include "shell/qtuserdialogs.h"
 #include "shell/ruvoapplication.h"
-#include "shell/signalcloser.h"
+#include "common/signalcloser.h"
 
 int main(int argc, char** argv) {
     keepLargeBuffersInTheHeap();

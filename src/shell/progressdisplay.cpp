@@ -1,6 +1,7 @@
 // The progress display both roles share: rate, percentage, the activity bar, the elapsed
 // seconds, the blinking "Pausa" in panel 1 and the blinking "Recibir" tab.
 
+#include <QCheckBox>
 #include <QLabel>
 #include <QProgressBar>
 
@@ -9,7 +10,7 @@
 #include "shell/progressstrip.h"
 #include "shell/tpagecontrol.h"
 #include "shell/tstatusbar.h"
-#include "transfer/progress.h"
+#include "shell/blinksteps.h"
 #include "widgets/percentgauge.h"
 
 // The roles compute the figures per block; ProgressStrip puts them on the controls at the
@@ -22,8 +23,10 @@ void TFormruvo::StepActivityBar() {
     m_progressStrip->StepActivity();
 }
 
-void TFormruvo::TranscurridoTimer() {
-    ++Transcurrido->Tag;
+void TFormruvo::PlayTune(Tune tune) {
+    if (Notificar->isChecked()) {
+        m_tunes->play(tune);
+    }
 }
 
 void TFormruvo::PausadoTimer() {

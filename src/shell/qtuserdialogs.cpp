@@ -15,6 +15,15 @@ QMessageBox::StandardButton runBox(QWidget* parent, const QString& text,
     return static_cast<QMessageBox::StandardButton>(box.exec());
 }
 
+// A box that opens window modal and deletes itself once answered.
+QMessageBox* openBox(QWidget* parent, const QString& text, QMessageBox::StandardButtons buttons,
+                     QMessageBox::StandardButton defaultButton) {
+    auto* box = new QMessageBox(QMessageBox::NoIcon, appTitle(), text, buttons, parent);
+    box->setDefaultButton(defaultButton);
+    box->setAttribute(Qt::WA_DeleteOnClose);
+    return box;
+}
+
 }  // namespace
 
 bool QtUserDialogs::askYesNo(QWidget* parent, const QString& text) {
@@ -24,6 +33,23 @@ bool QtUserDialogs::askYesNo(QWidget* parent, const QString& text) {
 
 void QtUserDialogs::showMessage(QWidget* parent, const QString& text) {
     runBox(parent, text, QMessageBox::Ok, QMessageBox::Ok);
+}
+
+void QtUserDialogs::askYesNoLater(QWidget* parent, const QString& text,
+                                  std::function<void(bool yes)> answered) {
+    QMessageBox* box =
+        openBox(parent, text, QMessageBox::Yes | QMessageBox::No, QMessageBox::Yes);
+    QObject::connect(box, &QDialog::finished, box, [box, answered = std::move(answered)] {
+        answered(box->standardButton(box->clickedButton()) == QMessageBox::Yes);
+    });
+    box->open();
+}
+
+void QtUserDialogs::showMessageLater(QWidget* parent, const QString& text,
+                                     std::function<void()> closed) {
+    QMessageBox* box = openBox(parent, text, QMessageBox::Ok, QMessageBox::Ok);
+    QObject::connect(box, &QDialog::finished, box, [closed = std::move(closed)] { closed(); });
+    box->open();
 }
 
 void QtUserDialogs::showError(QWidget* parent, const QString& text) {

@@ -7,6 +7,10 @@ class QtUserDialogs : public UserDialogs {
 public:
     bool askYesNo(QWidget* parent, const QString& text) override;
     void showMessage(QWidget* parent, const QString& text) override;
+    void askYesNoLater(QWidget* parent, const QString& text,
+                       std::function<void(bool yes)> answered) override;
+    void showMessageLater(QWidget* parent, const QString& text,
+                          std::function<void()> closed) override;
     void showError(QWidget* parent, const QString& text) override;
     QString chooseOpenFile(QWidget* parent, const QString& initialDir) override;
     QString chooseFolder(QWidget* parent, const QString& start) override;

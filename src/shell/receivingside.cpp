@@ -8,6 +8,7 @@
 #include <QPointer>
 #include <QPushButton>
 
+#include "common/outcometext.h"
 #include "engine/ttimer.h"
 #include "shell/formruvo.h"
 #include "shell/offernotifier.h"
@@ -16,7 +17,6 @@
 #include "shell/tstatusbar.h"
 #include "shell/userdialogs.h"
 #include "transfer/progress.h"
-#include "transfer/tunes.h"
 #include "widgets/folderedit.h"
 
 namespace {
@@ -26,10 +26,6 @@ const QString kReanudar = QStringLiteral("Reanudar");
 
 }  // namespace
 
-TSocketConnection* TFormruvo::ServedConnection() const {
-    return m_receiving->servedConnection();
-}
-
 void TFormruvo::ServidorClientConnect() {
     BarraEstado->SetPanelText(0, QStringLiteral("Conectado."));
     m_progressStrip->Reset();  // Progreso and Avance to 0
@@ -37,7 +33,7 @@ void TFormruvo::ServidorClientConnect() {
 }
 
 void TFormruvo::ServidorOffer(const ReceivingService::Offer& offer) {
-    ConnectTune(*m_tones, Notificar->isChecked());
+    PlayTune(Tune::Connect);
     Parpadeo->Tag = 0;
     Parpadeo->SwitchOn();
     Paginas->setTabVisible(0, false);
@@ -85,14 +81,18 @@ void TFormruvo::RecibirClick() {
 }
 
 void TFormruvo::ServidorQuestion(quint64 id, ReceivingService::Question question) {
-    AttentionTune(*m_tones, Notificar->isChecked());
+    PlayTune(Tune::Attention);
     const QString text =
         question == ReceivingService::Question::LowSpace
             ? QStringLiteral("El espacio libre es menor que el de archivo, ¿Continuar?")
             : QStringLiteral("¿Continuar con el archivo existente?");
-    // The role ignores an answer to a question that no longer stands.
-    const bool yes = m_dialogs->askYesNo(this, text);
-    m_receiving->answer(id, yes);
+    // The box answers later; the role ignores an answer to a question that no longer stands.
+    const QPointer<TFormruvo> self(this);
+    m_dialogs->askYesNoLater(this, text, [self, id](bool yes) {
+        if (self) {
+            self->m_receiving->answer(id, yes);
+        }
+    });
 }
 
 void TFormruvo::ServidorBlockArrived() {
@@ -118,17 +118,26 @@ void TFormruvo::ServidorPeerResumed(bool userStillPaused) {
 
 void TFormruvo::ServidorDiskFull() {
     PausarRecepcion->setText(kReanudar);
-    AttentionTune(*m_tones, Notificar->isChecked());
+    PlayTune(Tune::Attention);
+    if (m_diskFullBoxOpen) {
+        return;  // the box already open says it
+    }
     const quint64 offer = m_receiving->offerSerial();
     m_diskFullBoxOpen = true;
-    m_dialogs->showMessage(this, QStringLiteral("Sin espacio en disco."));
-    m_diskFullBoxOpen = false;
-    // The blinking "Pausa" starts when the box is gone, and only if the transfer is still
-    // the same one and still paused.
-    if (offer == m_receiving->offerSerial() &&
-        m_receiving->state() == ReceivingService::State::Receiving && m_receiving->userPaused()) {
-        Pausado->SwitchOn();
-    }
+    const QPointer<TFormruvo> self(this);
+    m_dialogs->showMessageLater(this, QStringLiteral("Sin espacio en disco."), [self, offer] {
+        if (!self) {
+            return;
+        }
+        self->m_diskFullBoxOpen = false;
+        // The blinking "Pausa" starts when the box is gone, and only if the transfer is still
+        // the same one and still paused.
+        ReceivingService* r = self->m_receiving;
+        if (offer == r->offerSerial() && r->state() == ReceivingService::State::Receiving &&
+            r->userPaused()) {
+            self->Pausado->SwitchOn();
+        }
+    });
 }
 
 void TFormruvo::ShowPausedForUser() {
@@ -156,7 +165,7 @@ void TFormruvo::CancelarRecepcionClick() {
 
 void TFormruvo::ServidorClientDisconnect(Outcome outcome, bool listening) {
     m_notifier->offerEnded();
-    DisconnectTune(*m_tones, Notificar->isChecked());
+    PlayTune(Tune::Disconnect);
     Paginas->setTabVisible(0, true);
     Recibir->setEnabled(false);
     CancelarRecepcion->setEnabled(false);
@@ -170,7 +179,9 @@ void TFormruvo::ServidorClientDisconnect(Outcome outcome, bool listening) {
     if (listening) {
         BarraEstado->SetPanelText(1, QString());
     }
-    if (outcome != Outcome::None) {
-        BarraEstado->SetPanelText(1, outcomeText(outcome));
+    // Nothing is said of an offer declined here, nor of a sender that went.
+    if (outcome != Outcome::Declined && outcome != Outcome::PeerLeft &&
+        outcome != Outcome::CancelledByPeer) {
+        BarraEstado->SetPanelText(1, outcomeText(outcome, Side::Receiving));
     }
 }

@@ -74,6 +74,10 @@ void ScriptedUserDialogs::record(Kind kind, const QString& text) {
 
 bool ScriptedUserDialogs::takeAnswer(Kind kind, const QString& text, Answer& answer) {
     record(kind, text);
+    return takeQueued(kind, text, answer);
+}
+
+bool ScriptedUserDialogs::takeQueued(Kind kind, const QString& text, Answer& answer) {
     if (m_answers.empty() || m_answers.front().kind != kind) {
         m_failures.append(QStringLiteral("unexpected %1: %2").arg(kindName(kind), text));
         return false;
@@ -104,4 +108,30 @@ QString ScriptedUserDialogs::chooseOpenFile(QWidget*, const QString& initialDir)
 QString ScriptedUserDialogs::chooseFolder(QWidget*, const QString& start) {
     Answer answer;
     return takeAnswer(Kind::Folder, start, answer) ? answer.path : QString();
+}
+
+void ScriptedUserDialogs::askYesNoLater(QWidget*, const QString& text,
+                                        std::function<void(bool yes)> answered) {
+    m_asked.push_back({Kind::YesNo, text});
+    Answer answer;
+    const bool yes = takeQueued(Kind::YesNo, text, answer) && answer.yes;
+    const Asked asked = m_asked.back();
+    QTimer::singleShot(m_answerDelayMs, &m_pending, [this, asked, yes, answered = std::move(answered)] {
+        if (onAsk) {
+            onAsk(asked);
+        }
+        answered(yes);
+    });
+}
+
+void ScriptedUserDialogs::showMessageLater(QWidget*, const QString& text,
+                                           std::function<void()> closed) {
+    m_asked.push_back({Kind::Message, text});
+    const Asked asked = m_asked.back();
+    QTimer::singleShot(m_answerDelayMs, &m_pending, [this, asked, closed = std::move(closed)] {
+        if (onAsk) {
+            onAsk(asked);
+        }
+        closed();
+    });
 }

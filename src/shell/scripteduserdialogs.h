@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QObject>
 #include <QString>
 #include <QStringList>
 #include <deque>
@@ -40,6 +41,11 @@ public:
 
     bool askYesNo(QWidget* parent, const QString& text) override;
     void showMessage(QWidget* parent, const QString& text) override;
+    // Answered after the delay from the event loop, as a window-modal box is.
+    void askYesNoLater(QWidget* parent, const QString& text,
+                       std::function<void(bool yes)> answered) override;
+    void showMessageLater(QWidget* parent, const QString& text,
+                          std::function<void()> closed) override;
     void showError(QWidget* parent, const QString& text) override;
     QString chooseOpenFile(QWidget* parent, const QString& initialDir) override;
     QString chooseFolder(QWidget* parent, const QString& start) override;
@@ -52,10 +58,13 @@ private:
     };
 
     void record(Kind kind, const QString& text);
+    // Takes the next answer of `kind` without running a loop; a failure when there is none.
+    bool takeQueued(Kind kind, const QString& text, Answer& answer);
     // Takes the next answer if it is of the given kind; records a failure otherwise.
     bool takeAnswer(Kind kind, const QString& text, Answer& answer);
 
     int m_answerDelayMs;
+    QObject m_pending;  // answers still to come die with the dialogs
     std::deque<Answer> m_answers;
     std::vector<Asked> m_asked;
     QStringList m_failures;

@@ -6,6 +6,7 @@
 #include <QLineEdit>
 #include <QPushButton>
 
+#include "common/outcometext.h"
 #include "engine/ttimer.h"
 #include "shell/addresschooser.h"
 #include "shell/formruvo.h"
@@ -14,7 +15,6 @@
 #include "shell/tpagecontrol.h"
 #include "shell/tstatusbar.h"
 #include "transfer/progress.h"
-#include "transfer/tunes.h"
 
 namespace {
 
@@ -67,6 +67,8 @@ void TFormruvo::EnviarClick() {
         DireccionEnviada->setReadOnly(true);
         Paginas->setTabVisible(1, false);
         Panel1->hide();
+        Conectando->Tag = 0;
+        Conectando->SwitchOn();
         m_sending->start(DireccionEnviada->text());
     } else {
         Enviar->setText(kEnviar);
@@ -76,15 +78,25 @@ void TFormruvo::EnviarClick() {
     }
 }
 
-void TFormruvo::ConectandoTimer(const QString& text) {
-    BarraEstado->SetPanelText(0, text);
+// "C", "Co", ... "Conectando", a pause, then again from the start.
+void TFormruvo::ConectandoTimer() {
+    static const QString kWord = QStringLiteral("Conectando");
+    const int step = ++Conectando->Tag;
+    if (step <= kWord.size()) {
+        BarraEstado->SetPanelText(0, kWord.left(step));
+    } else if (step >= 12) {
+        BarraEstado->SetPanelText(0, QString());
+        Conectando->Tag = 0;
+    }
 }
 
 void TFormruvo::ClienteConnect() {
-    ConnectTune(*m_tones, Notificar->isChecked());
+    Conectando->SwitchOff();
+    PlayTune(Tune::Connect);
     BarraEstado->SetPanelText(0, QStringLiteral("Conectado."));
     m_progressStrip->Reset();  // Progreso and Avance to 0
-    MarkLane(m_sending->onLane());
+    m_sendOnLane = m_sending->onLane();
+    MarkLane(m_sendOnLane);
 }
 
 void TFormruvo::ClienteBlockRequested() {
@@ -111,7 +123,8 @@ void TFormruvo::PausarEnvioClick() {
 }
 
 void TFormruvo::ClienteDisconnect(Outcome outcome, bool listening) {
-    DisconnectTune(*m_tones, Notificar->isChecked());
+    PlayTune(Tune::Disconnect);
+    Conectando->SwitchOff();
     Pausado->SwitchOff();
     BarraEstado->SetPanelText(0, QStringLiteral("Desconectado."));
     Panel1->hide();
@@ -124,10 +137,14 @@ void TFormruvo::ClienteDisconnect(Outcome outcome, bool listening) {
     if (listening) {
         BarraEstado->SetPanelText(1, QString());
     }
-    // The sending side says nothing of its own cancel.
-    if (outcome != Outcome::None && outcome != Outcome::Cancelled) {
-        BarraEstado->SetPanelText(1, outcomeText(outcome));
+    // The sending side says nothing of its own cancel. A classic receiver that declines or
+    // goes just closes; the lane tells which it was.
+    const bool peerSaid = outcome == Outcome::Declined || outcome == Outcome::CancelledByPeer;
+    if (outcome != Outcome::PeerLeft && outcome != Outcome::Cancelled &&
+        (!peerSaid || m_sendOnLane)) {
+        BarraEstado->SetPanelText(1, outcomeText(outcome, Side::Sending));
     }
+    m_sendOnLane = false;
     if (outcome == Outcome::Sent) {
         Direcciones->remember(DireccionEnviada->text());
     }

@@ -2,6 +2,8 @@
 
 #include <QString>
 
+#include <functional>
+
 class QWidget;
 
 // Everything that talks to the user goes through this interface, so that tests can answer
@@ -15,6 +17,13 @@ public:
     virtual bool askYesNo(QWidget* parent, const QString& text) = 0;
     // A message with the single button OK.
     virtual void showMessage(QWidget* parent, const QString& text) = 0;
+    // The same two boxes without a nested event loop: they return at once, and the box
+    // (window modal) calls back when it is answered. The callback checks that what it
+    // answers still stands.
+    virtual void askYesNoLater(QWidget* parent, const QString& text,
+                               std::function<void(bool yes)> answered) = 0;
+    virtual void showMessageLater(QWidget* parent, const QString& text,
+                                  std::function<void()> closed) = 0;
     // The box for an exception that no handler caught (also OK only).
     virtual void showError(QWidget* parent, const QString& text) = 0;
     // The file-open dialog: the chosen file's full path, or empty for Cancel.

@@ -14,7 +14,8 @@
 #include <limits>
 #include <thread>
 
-FileAccess::FileAccess(WaitFunction wait) : m_wait(std::move(wait)) {}
+FileAccess::FileAccess(WaitFunction wait, int attempts)
+    : m_wait(std::move(wait)), m_attempts(attempts) {}
 
 LockedFile FileAccess::openWithRetries(const QString& path, LockedFile::Access access,
                                        LockedFile::Links links) const {
@@ -25,7 +26,7 @@ LockedFile FileAccess::openWithRetries(const QString& path, LockedFile::Access a
     }
     const QByteArray localPath = m_lastLocalPath;
     LockedFile file = LockedFile::open(localPath, access, links);
-    for (int attempt = 2; attempt <= kOpenAttempts && !file.isOpen(); ++attempt) {
+    for (int attempt = 2; attempt <= m_attempts && !file.isOpen(); ++attempt) {
         wait(kRetryDelayMs);
         file = LockedFile::open(localPath, access, links);
     }

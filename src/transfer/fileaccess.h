@@ -12,7 +12,9 @@
 
 // The file operations of a transfer. No handle is kept from one call to the next: every
 // block is a complete open, read or write, close. An open that fails is tried again
-// kRetryDelayMs later, kOpenAttempts times in all; the waits block the calling thread.
+// kRetryDelayMs later, up to `attempts` times in all; the waits block the calling thread.
+// The transfers make one attempt per call and wait on a timer between them (FileRetry), so
+// that the thread of the window never sleeps.
 class FileAccess {
 public:
     static constexpr int kOpenAttempts = 11;
@@ -22,7 +24,9 @@ public:
     enum class WriteResult { Written, OpenFailed, WriteFailed };
 
     // `wait` blocks for the given milliseconds between attempts; empty means a real sleep.
-    explicit FileAccess(WaitFunction wait = {});
+    explicit FileAccess(WaitFunction wait = {}, int attempts = kOpenAttempts);
+    // Opens once per call, never waiting.
+    static FileAccess once() { return FileAccess({}, 1); }
 
     // Opens an existing file exclusively by the retry rule.
     LockedFile openWithRetries(const QString& path, LockedFile::Access access,
@@ -56,6 +60,7 @@ private:
     void wait(int ms) const;
 
     WaitFunction m_wait;
+    int m_attempts;
     // The last path opened, and the same in the file system's encoding.
     mutable QString m_lastPath;
     mutable QByteArray m_lastLocalPath;

@@ -74,7 +74,7 @@ Copy::Copy(quint16 connectPort, bool lane) : dialogs(5) {
 Copy::~Copy() = default;
 
 quint16 Copy::port() const {
-    return m_window->Servidor->Listener()->LocalPort();
+    return m_window->Receiving()->listeningPort();
 }
 
 QString Copy::panel(int index) const {

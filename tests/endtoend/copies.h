@@ -9,7 +9,7 @@
 
 #include "shell/formoptions.h"
 #include "shell/scripteduserdialogs.h"
-#include "transfer/recordingtonedevice.h"
+#include "sound/recordingtonedevice.h"
 
 class TFormruvo;
 

@@ -85,7 +85,6 @@ TEST_F(LaneTest, APartialFileIsContinuedOnlyWhenItIsTheStartOfTheFile) {
     ASSERT_TRUE(bothEnded());
     EXPECT_EQ(sender.ended, QList<Outcome>{Outcome::PartialDiffers});
     EXPECT_EQ(receiver.ended, QList<Outcome>{Outcome::PartialDiffers});
-    EXPECT_EQ(outcomeText(Outcome::PartialDiffers), QStringLiteral("El archivo parcial es otro"));
     EXPECT_EQ(readFile(received(QStringLiteral("v.bin"))), foreign);
 }
 
@@ -144,9 +143,9 @@ TEST_F(LaneTest, PauseResumeAndCancelWorkFromEitherSide) {
             }
             ASSERT_TRUE(bothEnded());
             EXPECT_EQ(sender.ended,
-                      QList<Outcome>{c.senderActs ? Outcome::Cancelled : Outcome::None});
+                      QList<Outcome>{c.senderActs ? Outcome::Cancelled : Outcome::CancelledByPeer});
             EXPECT_EQ(receiver.ended,
-                      QList<Outcome>{c.senderActs ? Outcome::None : Outcome::Cancelled});
+                      QList<Outcome>{c.senderActs ? Outcome::CancelledByPeer : Outcome::Cancelled});
             const QByteArray partial = readFile(received(QStringLiteral("p.bin")));
             EXPECT_LT(partial.size(), bytes.size());
             EXPECT_EQ(partial, bytes.first(partial.size()));
@@ -178,7 +177,6 @@ TEST_F(LaneTest, AFileChangedWhileSentIsCaughtByTheFinalHash) {
     ASSERT_TRUE(bothEnded());
     EXPECT_EQ(sender.ended, QList<Outcome>{Outcome::Corrupted});
     EXPECT_EQ(receiver.ended, QList<Outcome>{Outcome::Corrupted});
-    EXPECT_EQ(outcomeText(Outcome::Corrupted), QStringLiteral("El archivo no coincide"));
 }
 
 TEST_F(LaneTest, AWriteThatFailsEndsTheTransferAndKeepsThePartialFile) {

@@ -54,7 +54,7 @@ inline QByteArray readFile(const QString& path) {
 // reported.
 struct Receiver {
     explicit Receiver(bool lane = false, quint16 port = 0)
-        : elapsed(1000), service(port, &elapsed) {
+        : service(port) {
         service.setLaneEnabled(lane);
         QObject::connect(&service, &ReceivingService::offerArrived,
                          [this](const ReceivingService::Offer& offer) {
@@ -86,7 +86,6 @@ struct Receiver {
     quint16 port() const { return service.listeningPort(); }
 
     QTemporaryDir dir;
-    TTimer elapsed;
     ReceivingService service;
     bool acceptOffers = true;
     QList<bool> answers;
@@ -100,7 +99,7 @@ struct Receiver {
 
 struct Sender {
     explicit Sender(quint16 port, bool lane = false)
-        : elapsed(1000), session(port, &elapsed, nullptr) {
+        : session(port, nullptr) {
         session.setLaneEnabled(lane);
         QObject::connect(&session, &SendingSession::sendingEnded,
                          [this](Outcome outcome, bool) { ended.append(outcome); });
@@ -110,7 +109,6 @@ struct Sender {
                          [this](const TransferProgress& p) { bytesDone = p.bytesDone; });
         QObject::connect(&session, &SendingSession::peerPaused, [this] { ++peerPauses; });
     }
-    TTimer elapsed;
     SendingSession session;
     QList<Outcome> ended;
     bool wentOverLane = false;

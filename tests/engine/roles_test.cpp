@@ -148,7 +148,7 @@ TEST(Roles, APartialFileIsContinuedOrLeftAsItIs) {
                   QList<ReceivingService::Question>{ReceivingService::Question::ContinueExisting});
         EXPECT_EQ(readFile(receiver.folder() + QStringLiteral("f.bin")),
                   yes ? content : content.first(5000));
-        EXPECT_EQ(sender.ended, QList<Outcome>{yes ? Outcome::Sent : Outcome::None});
+        EXPECT_EQ(sender.ended, QList<Outcome>{yes ? Outcome::Sent : Outcome::Declined});
     }
 }
 
@@ -235,7 +235,6 @@ TEST(Roles, AFailingWriteEndsTheTransferAndKeepsThePartialFile) {
 
     ASSERT_TRUE(ended);
     EXPECT_EQ(receiver.ended, QList<Outcome>{Outcome::CannotWrite});
-    EXPECT_EQ(outcomeText(Outcome::CannotWrite), QStringLiteral("No se puede escribir el archivo"));
     ASSERT_EQ(sender.ended.size(), 1);
     EXPECT_NE(sender.ended[0], Outcome::Sent);
     EXPECT_EQ(readFile(receiver.folder() + QStringLiteral("f.bin")), content.first(64 * 1024));
@@ -293,7 +292,6 @@ TEST(Roles, ViolationsAndHiddenNamesEndWithAText) {
         ASSERT_TRUE(waitUntil([&] { return !receiver.ended.isEmpty(); }));
         EXPECT_EQ(receiver.ended, QList<Outcome>{c.outcome});
     }
-    EXPECT_EQ(outcomeText(Outcome::ConnectionError), QStringLiteral("Error en la conexion."));
 }
 
 // The target is fixed when the offer is accepted: a later folder never receives a block.
@@ -313,17 +311,14 @@ TEST(Roles, TheTargetStaysWhereTheOfferWasAccepted) {
 TEST(Roles, SendingLetsAConnectedPeerGoCleanly) {
     Receiver receiver;
     RawSender peer(receiver.port());
-    ASSERT_TRUE(waitUntil([&] { return receiver.service.servedConnection() != nullptr; }));
-    EXPECT_TRUE(receiver.service.intruderTimer()->isActive());
+    ASSERT_TRUE(waitUntil([&] { return receiver.service.isServing(); }));
     QTemporaryDir source;
     writeFile(source.path() + QStringLiteral("/f.bin"), "abc");
-    TTimer elapsed(1000);
-    SendingSession sender(1, &elapsed, &receiver.service);
+    SendingSession sender(1, &receiver.service);
     ASSERT_TRUE(sender.chooseFile(source.path() + QStringLiteral("/f.bin")));
     sender.start(QStringLiteral("127.0.0.1"));
-    EXPECT_EQ(receiver.service.servedConnection(), nullptr);
+    EXPECT_FALSE(receiver.service.isServing());
     EXPECT_EQ(receiver.service.state(), ReceivingService::State::Idle);
-    EXPECT_FALSE(receiver.service.intruderTimer()->isActive());
     EXPECT_TRUE(peer.closedByPeer());
     ASSERT_TRUE(waitUntil([&] { return sender.state() == SendingSession::State::Idle; }));
     EXPECT_TRUE(receiver.service.isListening());

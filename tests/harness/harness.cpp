@@ -49,10 +49,10 @@
 #include "shell/formruvo.h"
 #include "shell/ruvoapplication.h"
 #include "shell/scripteduserdialogs.h"
-#include "shell/signalcloser.h"
+#include "common/signalcloser.h"
 #include "shell/tpagecontrol.h"
 #include "shell/tstatusbar.h"
-#include "transfer/silenttonedevice.h"
+#include "sound/silenttonedevice.h"
 #include "widgets/folderedit.h"
 
 #include "enablewatcher.h"
@@ -90,12 +90,11 @@ QString statusLine(TFormruvo& window) {
     const auto field = [&fields](const char* key, const QString& value) {
         fields.append(QLatin1String(key) + QLatin1Char('=') + value);
     };
-    const TListener* listener = window.Servidor->Listener();
     field("panel0", window.BarraEstado->PanelText(0));
     field("panel1", window.BarraEstado->PanelText(1));
-    field("listening", flag(window.Servidor->Active()));
-    field("connections", QString::number(listener ? listener->ConnectionCount() : 0));
-    field("served", flag(window.ServedConnection() != nullptr));
+    field("listening", flag(window.Receiving()->isListening()));
+    field("connections", QString::number(window.Receiving()->openConnectionCount()));
+    field("served", flag(window.Receiving()->isServing()));
     field("offer", flag(window.Recibir->isEnabled()));
     field("receiving", flag(window.CancelarRecepcion->isEnabled()));
     field("pausarRecepcion", window.PausarRecepcion->text());
@@ -177,8 +176,8 @@ int main(int argc, char** argv) {
     window.Notificar->setChecked(parser.isSet(notify));
     SignalCloser closer([&window] { window.close(); });
     window.show();
-    if (window.Servidor->Active()) {
-        say(QStringLiteral("listening %1").arg(window.Servidor->Listener()->LocalPort()));
+    if (window.Receiving()->isListening()) {
+        say(QStringLiteral("listening %1").arg(window.Receiving()->listeningPort()));
     }
 
     // A timer that should tick every few milliseconds: the longest gap between two ticks is

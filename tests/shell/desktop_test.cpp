@@ -32,7 +32,7 @@
 #include "shell/tgroupbox.h"
 #include "shell/tpagecontrol.h"
 #include "shell/tstatusbar.h"
-#include "transfer/silenttonedevice.h"
+#include "sound/silenttonedevice.h"
 #include "widgets/folderedit.h"
 #include "widgets/innerbutton.h"
 #include "widgets/percentgauge.h"

@@ -33,12 +33,12 @@
 #include "shell/placementkeeper.h"
 #include "shell/ruvoapplication.h"
 #include "shell/scripteduserdialogs.h"
-#include "shell/signalcloser.h"
+#include "common/signalcloser.h"
 #include "shell/tgroupbox.h"
 #include "shell/topendialog.h"
 #include "shell/tpagecontrol.h"
 #include "shell/tstatusbar.h"
-#include "transfer/silenttonedevice.h"
+#include "sound/silenttonedevice.h"
 #include "widgets/folderedit.h"
 #include "widgets/percentgauge.h"
 
@@ -255,9 +255,7 @@ TEST_F(FormruvoTest, StartsWithEveryControlInItsStartState) {
     // Timers, endpoints, settings.
     const std::pair<TTimer*, int> timers[] = {{f.Conectando, 150},
                                               {f.Pausado, 350},
-                                              {f.Parpadeo, 350},
-                                              {f.Transcurrido, 1000},
-                                              {f.Intruso, 6000}};
+                                              {f.Parpadeo, 350}};
     for (const auto& [timer, interval] : timers) {
         SCOPED_TRACE(timer->objectName().toStdString());
         EXPECT_EQ(timer->interval(), interval);
@@ -265,9 +263,7 @@ TEST_F(FormruvoTest, StartsWithEveryControlInItsStartState) {
         EXPECT_FALSE(timer->isActive());
         EXPECT_EQ(timer->Tag, 0);
     }
-    EXPECT_TRUE(f.Servidor->Active());
-    EXPECT_FALSE(f.Cliente->Active());
-    EXPECT_EQ(f.Cliente->Port(), 1);
+    EXPECT_TRUE(f.Receiving()->isListening());
     EXPECT_EQ(f.Sending()->state(), SendingSession::State::Idle);
     EXPECT_EQ(f.Receiving()->state(), ReceivingService::State::Idle);
     EXPECT_EQ(f.GuardarEn->text(), defaultFolder());
@@ -376,7 +372,7 @@ TEST_F(FormruvoTest, AValueOfTheWrongTypeIsShownAndTheRestOfStartUpIsSkipped) {
               QStringList{QStringLiteral("Invalid data type for 'guardaren'")});
     EXPECT_TRUE(form->GuardarEn->text().isEmpty());
     EXPECT_TRUE(form->BarraEstado->PanelText(0).isEmpty());
-    EXPECT_FALSE(form->Servidor->Active());
+    EXPECT_FALSE(form->Receiving()->isListening());
     form->show();
     EXPECT_TRUE(QTest::qWaitForWindowExposed(form.get()));
 }
@@ -388,7 +384,7 @@ TEST_F(FormruvoTest, SettingsThatCannotBeOpenedAreNeitherReadNorWritten) {
     EXPECT_FALSE(form->Notificar->isChecked());
     // The rest of start-up runs.
     EXPECT_EQ(form->BarraEstado->PanelText(0), QStringLiteral("Desconectado."));
-    EXPECT_TRUE(form->Servidor->Active());
+    EXPECT_TRUE(form->Receiving()->isListening());
     form.reset();
     EXPECT_TRUE(QFileInfo(settingsPath()).isDir());
     EXPECT_TRUE(m_dialogs.asked().empty());
@@ -451,7 +447,7 @@ TEST_F(FormruvoTest, APortAlreadyTakenHidesTheRecibirTabAndSendingStaysUsable) {
 
     auto form = shownForm(ntohs(address.sin_port));
     TFormruvo& f = *form;
-    EXPECT_FALSE(f.Servidor->Active());
+    EXPECT_FALSE(f.Receiving()->isListening());
     EXPECT_EQ(f.BarraEstado->PanelText(0), QStringLiteral("Desconectado."));
     EXPECT_EQ(f.BarraEstado->PanelText(1), QStringLiteral("[Recibir] No Disponible"));
     EXPECT_FALSE(f.Paginas->isTabVisible(1));
@@ -473,7 +469,7 @@ TEST_F(FormruvoTest, APortAlreadyTakenHidesTheRecibirTabAndSendingStaysUsable) {
     close(taken);
     f.BarraEstado->SetPanelText(1, QString());
     EXPECT_TRUE(f.StartListening());
-    EXPECT_TRUE(f.Servidor->Active());
+    EXPECT_TRUE(f.Receiving()->isListening());
     EXPECT_EQ(f.BarraEstado->PanelText(1), QString());
 }
 
@@ -564,20 +560,23 @@ TEST_F(FormruvoTest, AnExceptionFromASocketHandlerIsShownAndListeningGoesOn) {
     const quint16 port = freePort();
     ASSERT_NE(port, 0);
     auto form = shownForm(port);
-    ASSERT_TRUE(form->Servidor->Active());
+    ASSERT_TRUE(form->Receiving()->isListening());
     app->setErrorDialogs(form->Dialogs());
+    // The first peer's handler throws; the second is told the window is busy.
     int connects = 0;
-    form->Servidor->OnClientConnect = [&](QObject*, TSocketConnection*) {
+    QObject::connect(form->Receiving(), &ReceivingService::peerConnected, form.get(), [&] {
         ++connects;
         throw std::runtime_error("Fallo en el manejador");
-    };
+    });
+    QObject::connect(form->Receiving(), &ReceivingService::busyPeerDismissed, form.get(),
+                     [&] { ++connects; });
     const int first = connectTo(port);
     ASSERT_TRUE(QTest::qWaitFor([&] { return !m_dialogs.asked().empty(); }, 5000));
     EXPECT_EQ(m_dialogs.texts(Kind::Error), QStringList{QStringLiteral("Fallo en el manejador")});
     // The server still accepts.
     const int second = connectTo(port);
     EXPECT_TRUE(QTest::qWaitFor([&] { return connects == 2; }, 5000));
-    EXPECT_TRUE(form->Servidor->Active());
+    EXPECT_TRUE(form->Receiving()->isListening());
     close(first);
     close(second);
     app->setErrorDialogs(nullptr);

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "transfer/tonedevice.h"
+#include "sound/tonedevice.h"
 
 #include <memory>
 

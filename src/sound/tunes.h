@@ -1,6 +1,6 @@
 #pragma once
 
-#include "transfer/tonedevice.h"
+#include "sound/tonedevice.h"
 
 // The three tunes. Each plays on `device` only when `notificar` is true (the "Notificar con
 // sonidos" setting) and then blocks the calling thread for its whole length; otherwise it

@@ -1,19 +1,24 @@
-#include "engine/outcome.h"
+#include "common/outcometext.h"
 
-QString outcomeText(Outcome outcome) {
+QString outcomeText(Outcome outcome, Side side) {
     switch (outcome) {
-        case Outcome::None:
-            return {};
         case Outcome::Sent:
             return QStringLiteral("Enviado!");
         case Outcome::Received:
             return QStringLiteral("Recibido!");
+        case Outcome::Declined:
+            return QStringLiteral("Oferta rechazada.");
+        case Outcome::Cancelled:
+            return QStringLiteral("Cancelado.");
+        case Outcome::CancelledByPeer:
+            return side == Side::Sending ? QStringLiteral("Cancelado por el receptor.")
+                                         : QStringLiteral("Cancelado por el emisor.");
+        case Outcome::PeerLeft:
+            return {};
         case Outcome::Busy:
             return QStringLiteral("Destino Ocupado.");
         case Outcome::ConnectionError:
             return QStringLiteral("Error en la conexion.");
-        case Outcome::Cancelled:
-            return QStringLiteral("Cancelado.");
         case Outcome::BadAddress:
             return QStringLiteral("Direccion Erronea.");
         case Outcome::CannotOpen:

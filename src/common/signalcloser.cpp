@@ -1,4 +1,4 @@
-#include "shell/signalcloser.h"
+#include "common/signalcloser.h"
 
 #include <fcntl.h>
 #include <unistd.h>

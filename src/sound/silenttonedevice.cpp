@@ -1,4 +1,4 @@
-#include "transfer/silenttonedevice.h"
+#include "sound/silenttonedevice.h"
 
 void SilentToneDevice::ToneOn(quint16 /*hz*/) {}
 

@@ -1,8 +1,8 @@
-#include "transfer/tonedevice.h"
+#include "sound/tonedevice.h"
 
-#include "transfer/alsatonedevice.h"
-#include "transfer/pcspeakertonedevice.h"
-#include "transfer/silenttonedevice.h"
+#include "sound/alsatonedevice.h"
+#include "sound/pcspeakertonedevice.h"
+#include "sound/silenttonedevice.h"
 
 #include <chrono>
 #include <thread>

@@ -1,4 +1,4 @@
-#include "transfer/alsatonedevice.h"
+#include "sound/alsatonedevice.h"
 
 #include <alsa/asoundlib.h>
 

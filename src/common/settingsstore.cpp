@@ -1,4 +1,4 @@
-#include "shell/settingsstore.h"
+#include "common/settingsstore.h"
 
 #include <QSettings>
 #include <stdexcept>

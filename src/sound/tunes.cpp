@@ -1,4 +1,4 @@
-#include "transfer/tunes.h"
+#include "sound/tunes.h"
 
 namespace {
 

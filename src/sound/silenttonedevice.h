@@ -1,6 +1,6 @@
 #pragma once
 
-#include "transfer/tonedevice.h"
+#include "sound/tonedevice.h"
 
 // For a machine without any tone output: no sound, but a tune still takes its length, so
 // the program behaves the same with and without a speaker.

@@ -1,4 +1,4 @@
-#include "transfer/pcspeakertonedevice.h"
+#include "sound/pcspeakertonedevice.h"
 
 #include <QDir>
 #include <QFile>

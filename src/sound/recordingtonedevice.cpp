@@ -1,4 +1,4 @@
-#include "transfer/recordingtonedevice.h"
+#include "sound/recordingtonedevice.h"
 
 RecordingToneDevice::RecordingToneDevice(bool realWait) : m_realWait(realWait) {}
 

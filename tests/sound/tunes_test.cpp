@@ -1,8 +1,8 @@
-#include "transfer/tunes.h"
-#include "transfer/alsatonedevice.h"
-#include "transfer/recordingtonedevice.h"
-#include "transfer/silenttonedevice.h"
-#include "transfer/tonedevice.h"
+#include "sound/tunes.h"
+#include "sound/alsatonedevice.h"
+#include "sound/recordingtonedevice.h"
+#include "sound/silenttonedevice.h"
+#include "sound/tonedevice.h"
 
 #include <QElapsedTimer>
 #include <QFile>

@@ -1,0 +1,82 @@
+#include "engine/lanereceivingtransfer.h"
+
+#include "engine/lanereceivingsession.h"
+
+namespace {
+
+Outcome outcomeOf(LaneReceivingSession::End end, bool cancelledHere) {
+    using End = LaneReceivingSession::End;
+    switch (end) {
+        case End::Received:
+            return Outcome::Received;
+        case End::Mismatch:
+            return Outcome::Corrupted;
+        case End::Refused:
+            return Outcome::PartialDiffers;
+        case End::WriteFailed:
+            return Outcome::CannotWrite;
+        case End::OpenFailed:
+            return Outcome::CannotOpen;
+        case End::Declined:
+            return Outcome::Declined;
+        case End::Cancelled:
+            return cancelledHere ? Outcome::Cancelled : Outcome::CancelledByPeer;
+        case End::BadName:
+            return Outcome::BadName;
+        case End::Gone:
+            return Outcome::PeerLeft;
+        case End::Broken:
+            break;
+    }
+    return Outcome::ConnectionError;
+}
+
+}  // namespace
+
+LaneReceivingTransfer::LaneReceivingTransfer(QTcpSocket* socket, QObject* parent)
+    : Transfer(parent), m_session(new LaneReceivingSession(socket, false, this)) {
+    LaneReceivingSession* s = m_session;
+    connect(s, &LaneReceivingSession::offered, this, [this] {
+        emit offered(TransferOffer{m_session->offeredName(), m_session->offeredSize(),
+                                   m_session->peerAddress()});
+    });
+    connect(s, &LaneReceivingSession::started, this, [this] {
+        emit started(0);
+        emit flowing();
+    });
+    connect(s, &LaneReceivingSession::progress, this, [this](qint64 done, qint64 total) {
+        emit progress(done, total);
+        emit activity();
+    });
+    connect(s, &LaneReceivingSession::pausedForUser, this, &Transfer::pausedForUser);
+    connect(s, &LaneReceivingSession::peerPaused, this, &Transfer::peerPaused);
+    connect(s, &LaneReceivingSession::peerResumed, this, &Transfer::peerResumed);
+    connect(s, &LaneReceivingSession::diskFull, this, &Transfer::diskFull);
+    connect(s, &LaneReceivingSession::ended, this, [this](LaneReceivingSession::End end) {
+        if (!m_ended) {
+            m_ended = true;
+            emit ended(outcomeOf(end, m_cancelled));
+        }
+    });
+}
+
+void LaneReceivingTransfer::accept(const QString& target) {
+    m_session->accept(target);
+}
+
+void LaneReceivingTransfer::decline() {
+    m_session->decline();
+}
+
+void LaneReceivingTransfer::pause() {
+    m_session->pauseByUser();
+}
+
+void LaneReceivingTransfer::resume() {
+    m_session->resumeByUser();
+}
+
+void LaneReceivingTransfer::cancel() {
+    m_cancelled = true;
+    m_session->cancel();
+}

@@ -1,0 +1,73 @@
+#include "engine/lanesendingtransfer.h"
+
+#include "engine/lanesendingsession.h"
+
+namespace {
+
+Outcome outcomeOf(LaneSendingSession::End end, bool cancelledHere) {
+    using End = LaneSendingSession::End;
+    switch (end) {
+        case End::Sent:
+            return Outcome::Sent;
+        case End::Mismatch:
+            return Outcome::Corrupted;
+        case End::PartialDiffers:
+            return Outcome::PartialDiffers;
+        case End::Busy:
+            return Outcome::Busy;
+        case End::Declined:
+            return Outcome::Declined;
+        case End::Cancelled:
+            return cancelledHere ? Outcome::Cancelled : Outcome::CancelledByPeer;
+        case End::CannotRead:
+            return Outcome::CannotRead;
+        case End::WriteFailed:
+            return Outcome::CannotWrite;
+        case End::Broken:
+            break;
+    }
+    return Outcome::ConnectionError;
+}
+
+}  // namespace
+
+LaneSendingTransfer::LaneSendingTransfer(const OutgoingFile& file, QObject* parent)
+    : Transfer(parent), m_session(new LaneSendingSession(file, this)) {
+    LaneSendingSession* s = m_session;
+    connect(s, &LaneSendingSession::unavailable, this, &LaneSendingTransfer::unavailable);
+    connect(s, &LaneSendingSession::connected, this, &Transfer::connected);
+    connect(s, &LaneSendingSession::started, this, [this] {
+        emit started(0);
+        emit flowing();
+    });
+    connect(s, &LaneSendingSession::progress, this, [this](qint64 done, qint64 total) {
+        emit progress(done, total);
+        emit activity();
+    });
+    connect(s, &LaneSendingSession::pausedForUser, this, &Transfer::pausedForUser);
+    connect(s, &LaneSendingSession::peerPaused, this, &Transfer::peerPaused);
+    connect(s, &LaneSendingSession::peerResumed, this, &Transfer::peerResumed);
+    connect(s, &LaneSendingSession::ended, this, [this](LaneSendingSession::End end) {
+        if (!m_ended) {
+            m_ended = true;
+            emit ended(outcomeOf(end, m_cancelled));
+        }
+    });
+}
+
+void LaneSendingTransfer::start(const QHostAddress& address, quint16 port) {
+    m_session->start(address, port);
+}
+
+void LaneSendingTransfer::pause() {
+    m_session->pauseByUser();
+}
+
+void LaneSendingTransfer::resume() {
+    m_session->resumeByUser();
+}
+
+void LaneSendingTransfer::cancel() {
+    m_cancelled = true;
+    m_session->cancel();
+}

@@ -1,0 +1,35 @@
+#pragma once
+
+#include <QHostAddress>
+
+#include "engine/outgoingfile.h"
+#include "engine/transfer.h"
+
+class LaneSendingSession;
+
+// The fast lane as a carrier of the sending role: the lane's session behind the transfer
+// interface. When no lane answers it says so with unavailable() and ends nothing: the role
+// then takes the classic protocol.
+class LaneSendingTransfer : public Transfer {
+    Q_OBJECT
+
+public:
+    explicit LaneSendingTransfer(const OutgoingFile& file, QObject* parent = nullptr);
+
+    Carrier carrier() const override { return Carrier::Lane; }
+    void start(const QHostAddress& address, quint16 port);
+
+    void accept(const QString&) override {}
+    void decline() override {}
+    void pause() override;
+    void resume() override;
+    void cancel() override;
+
+signals:
+    void unavailable();
+
+private:
+    LaneSendingSession* m_session;
+    bool m_cancelled = false;
+    bool m_ended = false;
+};

@@ -1,0 +1,62 @@
+#pragma once
+
+#include <QObject>
+#include <QString>
+
+#include "engine/outcome.h"
+
+// What a peer offers: shown to the user before anything is written.
+struct TransferOffer {
+    QString name;  // the local form of the offered name
+    qint64 size = 0;
+    QString address;  // the peer's address as text
+};
+
+// One transfer in progress, whatever carries it (the classic protocol, the fast lane, ...).
+// A carrier speaks its peer's protocol and does the file work of one transfer; the roles
+// above it only coordinate (ports, one transfer at a time, the user's questions, fallback).
+//
+// Progress is in bytes of the file; the clock and the figures shown belong to the roles.
+// `ended` comes exactly once, after which the carrier emits nothing more; the role that owns
+// it deletes it later. Verbs that do not apply to a side or a phase are ignored.
+class Transfer : public QObject {
+    Q_OBJECT
+
+public:
+    enum class Carrier { Classic, Lane };
+
+    using QObject::QObject;
+
+    virtual Carrier carrier() const = 0;
+
+    // Receiving side: take the offer into `target` (fixed by the role), continuing a file
+    // already there when the carrier can prove it is the start of the same file.
+    virtual void accept(const QString& target) = 0;
+    virtual void decline() = 0;
+    // The user's "Pausa" and "Reanudar".
+    virtual void pause() = 0;
+    virtual void resume() = 0;
+    // Ends the transfer; a receiver keeps what it wrote for a later resume.
+    virtual void cancel() = 0;
+
+signals:
+    // Sending side: the receiver answered and the offer is made.
+    void connected();
+    // Receiving side: the peer offered a file.
+    void offered(const TransferOffer& offer);
+    // Bytes flow from `offset` (a continued file starts past its first byte).
+    void started(qint64 offset);
+    // Data moves (again): a block was asked for or arrived, or a pause ended.
+    void flowing();
+    void progress(qint64 done, qint64 total);
+    // The user's pause took effect: the peer was told.
+    void pausedForUser();
+    void peerPaused();
+    void peerResumed();
+    // A write failed for want of space: paused as if by the user, who resumes when there is
+    // room.
+    void diskFull();
+    // Input from the peer was handled (the activity bar's step).
+    void activity();
+    void ended(Outcome outcome);
+};
