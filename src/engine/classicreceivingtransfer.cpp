@@ -41,9 +41,7 @@ void ClassicReceivingTransfer::readInput() {
         return;  // the bytes of a peer told to go stay unread
     }
     if (m_retry.waiting()) {
-        // The file is locked: the input waits (unread, so not re-armed) until it opens.
-        m_inputWaits = true;
-        return;
+        return;  // the file is locked: the input waits, unread, until it opens
     }
     const QPointer<TSocketConnection> guard(m_connection);
     handleReadEvent(
@@ -53,9 +51,9 @@ void ClassicReceivingTransfer::readInput() {
     emit activity();
 }
 
+// After a step that waited for the file: the input it held back is taken now.
 void ClassicReceivingTransfer::takeWaitingInput() {
-    if (!m_ended && m_connection &&
-        (std::exchange(m_inputWaits, false) || m_input.bufferedBytes() > 0)) {
+    if (std::exchange(m_resumeInput, false) && !m_ended && m_connection) {
         QMetaObject::invokeMethod(this, &ClassicReceivingTransfer::readInput,
                                   Qt::QueuedConnection);
     }
@@ -143,6 +141,7 @@ void ClassicReceivingTransfer::takeBlock(const ReceiverInput::Message& message) 
     const QByteArray kept = data.toByteArray();
     m_retry.run([this, index, kept, end] { return writeBlock(index, kept, end); },
                 [this] { close(Outcome::CannotOpen); });
+    m_resumeInput = m_retry.waiting();
 }
 
 // One attempt: false when the file could not be opened.
@@ -230,6 +229,7 @@ void ClassicReceivingTransfer::requestNextBlock(std::optional<qint64> knownLengt
             return length && requestFrom(length);
         },
         [this] { close(Outcome::CannotOpen); });
+    m_resumeInput = m_retry.waiting();
 }
 
 bool ClassicReceivingTransfer::requestFrom(std::optional<qint64> length) {

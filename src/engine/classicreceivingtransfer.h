@@ -77,6 +77,6 @@ private:
     std::optional<Outcome> m_outcome;
     bool m_started = false;
     bool m_userPaused = false;
-    bool m_inputWaits = false;  // input was left unread while the file was locked
+    bool m_resumeInput = false;  // input waits, unread, for a step that waits for the file
     bool m_ended = false;
 };

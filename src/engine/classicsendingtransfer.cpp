@@ -51,9 +51,7 @@ void ClassicSendingTransfer::clientConnect(TSocketConnection* socket) {
 
 void ClassicSendingTransfer::clientRead(TSocketConnection* socket) {
     if (m_retry.waiting()) {
-        // The file is locked: the input waits (unread, so not re-armed) until it opens.
-        m_inputWaits = true;
-        return;
+        return;  // the file is locked: the input waits, unread, until it opens
     }
     handleReadEvent(
         socket, m_input, m_backlog,
@@ -92,6 +90,7 @@ void ClassicSendingTransfer::dispatch(const SenderInput::Message& message,
 void ClassicSendingTransfer::sendBlock(qint64 index) {
     m_retry.run([this, index] { return readAndSend(index); },
                 [this] { close(Outcome::CannotOpen); });
+    m_resumeInput = m_retry.waiting();
 }
 
 // One attempt: false when the file could not be opened (locked by another copy).
@@ -125,9 +124,8 @@ bool ClassicSendingTransfer::readAndSend(qint64 index) {
         connection->SendMessage(m_blockMessage.finish(index, count));
         emit progress(end, m_file.size);
     }
-    // Input that came while the file was locked waits unread: take it now.
-    if (!m_ended && connection->IsConnected() &&
-        (std::exchange(m_inputWaits, false) || m_input.bufferedBytes() > 0)) {
+    // After waiting for the file: the input held back meanwhile is taken now.
+    if (std::exchange(m_resumeInput, false) && !m_ended && connection->IsConnected()) {
         QMetaObject::invokeMethod(
             this, [this, connection] { clientRead(connection); }, Qt::QueuedConnection);
     }

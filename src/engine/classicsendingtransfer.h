@@ -61,6 +61,6 @@ private:
     bool m_requested = false;  // the receiver asked for a block at least once
     bool m_userPaused = false;
     bool m_pauseSent = false;  // the receiver was told to pause and not yet to resume
-    bool m_inputWaits = false;  // input was left unread while the file was locked
+    bool m_resumeInput = false;  // input waits, unread, for a step that waits for the file
     bool m_ended = false;
 };

@@ -143,7 +143,8 @@ TEST(CliTransfers, BusyAndRefusedAndPortTaken) {
 
     CliProcess refused({QStringLiteral("send"), folders.sourceFile(QStringLiteral("f.bin")),
                         QStringLiteral("127.0.0.1"), QStringLiteral("--port"), arg(freePort())});
-    EXPECT_EQ(refused.waitForExit(), kExitRefused);
+    EXPECT_EQ(refused.waitForExit(), kExitError);
+    EXPECT_TRUE(refused.output().contains("Error en la conexion."));
     CliProcess badName({QStringLiteral("send"), folders.sourceFile(QStringLiteral("f.bin")),
                         QStringLiteral("no-such-host.invalid"), QStringLiteral("--port"),
                         arg(port)});
