@@ -2,6 +2,8 @@
 
 #include "engine/lanereceivingsession.h"
 
+#include <utility>
+
 namespace {
 
 Outcome outcomeOf(LaneReceivingSession::End end, bool cancelledHere) {
@@ -40,11 +42,14 @@ LaneReceivingTransfer::LaneReceivingTransfer(QTcpSocket* socket, QObject* parent
         emit offered(TransferOffer{m_session->offeredName(), m_session->offeredSize(),
                                    m_session->peerAddress()});
     });
-    connect(s, &LaneReceivingSession::started, this, [this] {
-        emit started(0);
-        emit flowing();
-    });
+    // The session tells where the data starts with its first progress, right after it
+    // started.
+    connect(s, &LaneReceivingSession::started, this, [this] { m_starting = true; });
     connect(s, &LaneReceivingSession::progress, this, [this](qint64 done, qint64 total) {
+        if (std::exchange(m_starting, false)) {
+            emit started(done);
+            emit flowing();
+        }
         emit progress(done, total);
         emit activity();
     });

@@ -23,6 +23,7 @@ public:
 
 private:
     LaneReceivingSession* m_session;
+    bool m_starting = false;
     bool m_cancelled = false;
     bool m_ended = false;
 };

@@ -2,6 +2,8 @@
 
 #include "engine/lanesendingsession.h"
 
+#include <utility>
+
 namespace {
 
 Outcome outcomeOf(LaneSendingSession::End end, bool cancelledHere) {
@@ -36,11 +38,14 @@ LaneSendingTransfer::LaneSendingTransfer(const OutgoingFile& file, QObject* pare
     LaneSendingSession* s = m_session;
     connect(s, &LaneSendingSession::unavailable, this, &LaneSendingTransfer::unavailable);
     connect(s, &LaneSendingSession::connected, this, &Transfer::connected);
-    connect(s, &LaneSendingSession::started, this, [this] {
-        emit started(0);
-        emit flowing();
-    });
+    // The session tells where the data starts with its first progress, right after it
+    // started.
+    connect(s, &LaneSendingSession::started, this, [this] { m_starting = true; });
     connect(s, &LaneSendingSession::progress, this, [this](qint64 done, qint64 total) {
+        if (std::exchange(m_starting, false)) {
+            emit started(done);
+            emit flowing();
+        }
         emit progress(done, total);
         emit activity();
     });

@@ -30,6 +30,7 @@ signals:
 
 private:
     LaneSendingSession* m_session;
+    bool m_starting = false;
     bool m_cancelled = false;
     bool m_ended = false;
 };
