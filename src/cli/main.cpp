@@ -12,10 +12,10 @@
 #include "cli/listcommand.h"
 #include "cli/receivecommand.h"
 #include "cli/sendcommand.h"
-#include "engine/receivefolder.h"
-#include "lane/largebuffers.h"
 #include "common/settingsstore.h"
 #include "common/signalcloser.h"
+#include "engine/receivefolder.h"
+#include "lane/largebuffers.h"
 
 namespace {
 

@@ -4,10 +4,7 @@
 #include "common/outcometext.h"
 
 SendCommand::SendCommand(const CliOptions& options, EventPrinter& printer, QObject* parent)
-    : QObject(parent),
-      m_options(options),
-      m_printer(printer),
-      m_session(options.port, nullptr) {
+    : QObject(parent), m_options(options), m_printer(printer), m_session(options.port, nullptr) {
     m_session.setLaneEnabled(!options.classic);
     connect(&m_session, &SendingSession::connected, this,
             [this] { m_printer.info(QStringLiteral("Conectado.")); });

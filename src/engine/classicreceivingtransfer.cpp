@@ -54,8 +54,7 @@ void ClassicReceivingTransfer::readInput() {
 // After a step that waited for the file: the input it held back is taken now.
 void ClassicReceivingTransfer::takeWaitingInput() {
     if (std::exchange(m_resumeInput, false) && !m_ended && m_connection) {
-        QMetaObject::invokeMethod(this, &ClassicReceivingTransfer::readInput,
-                                  Qt::QueuedConnection);
+        QMetaObject::invokeMethod(this, &ClassicReceivingTransfer::readInput, Qt::QueuedConnection);
     }
 }
 
@@ -93,8 +92,8 @@ void ClassicReceivingTransfer::takeOffer(const ReceiverInput::Message& message) 
         return;
     }
     m_intruder.SwitchOff();
-    emit offered(TransferOffer{fromWireName(message.name), message.size,
-                               m_connection->PeerAddressText()});
+    emit offered(
+        TransferOffer{fromWireName(message.name), message.size, m_connection->PeerAddressText()});
 }
 
 void ClassicReceivingTransfer::accept(const QString& target) {
@@ -214,8 +213,7 @@ void ClassicReceivingTransfer::resume() {
 void ClassicReceivingTransfer::requestNextBlock(std::optional<qint64> knownLength) {
     // One request outstanding at most: the block that answers it brings the next request,
     // so a resume while a request is unanswered sends nothing and no block travels twice.
-    if (m_ended || !m_connection || dismissed() || !m_session.mayRequest() ||
-        m_retry.waiting()) {
+    if (m_ended || !m_connection || dismissed() || !m_session.mayRequest() || m_retry.waiting()) {
         return;
     }
     if (knownLength) {

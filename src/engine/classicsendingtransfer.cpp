@@ -189,5 +189,6 @@ void ClassicSendingTransfer::finish(Outcome outcome) {
 }
 
 void ClassicSendingTransfer::finishQueued(Outcome outcome) {
-    QMetaObject::invokeMethod(this, [this, outcome] { finish(outcome); }, Qt::QueuedConnection);
+    QMetaObject::invokeMethod(
+        this, [this, outcome] { finish(outcome); }, Qt::QueuedConnection);
 }

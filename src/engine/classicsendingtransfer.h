@@ -60,7 +60,7 @@ private:
     std::optional<Outcome> m_outcome;
     bool m_requested = false;  // the receiver asked for a block at least once
     bool m_userPaused = false;
-    bool m_pauseSent = false;  // the receiver was told to pause and not yet to resume
+    bool m_pauseSent = false;    // the receiver was told to pause and not yet to resume
     bool m_resumeInput = false;  // input waits, unread, for a step that waits for the file
     bool m_ended = false;
 };

@@ -142,7 +142,7 @@ private:
     bool m_laneEnabled = false;
     TransferClock m_clock;
 
-    Transfer* m_transfer = nullptr;                // the peer served, on either port
+    Transfer* m_transfer = nullptr;                 // the peer served, on either port
     ClassicReceivingTransfer* m_classic = nullptr;  // the same when it is a classic peer
     State m_state = State::Idle;
     Offer m_offer;

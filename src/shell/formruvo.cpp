@@ -17,6 +17,7 @@
 #include <exception>
 #include <utility>
 
+#include "common/settingsstore.h"
 #include "discovery/peerbrowser.h"
 #include "discovery/serviceannouncer.h"
 #include "engine/receivefolder.h"
@@ -30,7 +31,6 @@
 #include "shell/progressstrip.h"
 #include "shell/qtuserdialogs.h"
 #include "shell/sendpagedrop.h"
-#include "common/settingsstore.h"
 #include "shell/tabicons.h"
 #include "shell/tactivitybar.h"
 #include "shell/tgroupbox.h"

@@ -2,11 +2,11 @@
 
 #include <QApplication>
 
+#include "common/signalcloser.h"
 #include "lane/largebuffers.h"
 #include "shell/formruvo.h"
 #include "shell/qtuserdialogs.h"
 #include "shell/ruvoapplication.h"
-#include "common/signalcloser.h"
 
 int main(int argc, char** argv) {
     keepLargeBuffersInTheHeap();

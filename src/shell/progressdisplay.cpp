@@ -6,11 +6,11 @@
 #include <QProgressBar>
 
 #include "engine/ttimer.h"
+#include "shell/blinksteps.h"
 #include "shell/formruvo.h"
 #include "shell/progressstrip.h"
 #include "shell/tpagecontrol.h"
 #include "shell/tstatusbar.h"
-#include "shell/blinksteps.h"
 #include "widgets/percentgauge.h"
 
 // The roles compute the figures per block; ProgressStrip puts them on the controls at the

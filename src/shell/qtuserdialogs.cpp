@@ -37,8 +37,7 @@ void QtUserDialogs::showMessage(QWidget* parent, const QString& text) {
 
 void QtUserDialogs::askYesNoLater(QWidget* parent, const QString& text,
                                   std::function<void(bool yes)> answered) {
-    QMessageBox* box =
-        openBox(parent, text, QMessageBox::Yes | QMessageBox::No, QMessageBox::Yes);
+    QMessageBox* box = openBox(parent, text, QMessageBox::Yes | QMessageBox::No, QMessageBox::Yes);
     QObject::connect(box, &QDialog::finished, box, [box, answered = std::move(answered)] {
         answered(box->standardButton(box->clickedButton()) == QMessageBox::Yes);
     });

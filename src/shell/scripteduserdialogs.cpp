@@ -116,12 +116,13 @@ void ScriptedUserDialogs::askYesNoLater(QWidget*, const QString& text,
     Answer answer;
     const bool yes = takeQueued(Kind::YesNo, text, answer) && answer.yes;
     const Asked asked = m_asked.back();
-    QTimer::singleShot(m_answerDelayMs, &m_pending, [this, asked, yes, answered = std::move(answered)] {
-        if (onAsk) {
-            onAsk(asked);
-        }
-        answered(yes);
-    });
+    QTimer::singleShot(m_answerDelayMs, &m_pending,
+                       [this, asked, yes, answered = std::move(answered)] {
+                           if (onAsk) {
+                               onAsk(asked);
+                           }
+                           answered(yes);
+                       });
 }
 
 void ScriptedUserDialogs::showMessageLater(QWidget*, const QString& text,

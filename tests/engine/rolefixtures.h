@@ -53,8 +53,7 @@ inline QByteArray readFile(const QString& path) {
 // A receiving service on a free port, answering its questions from a queue, and what it
 // reported.
 struct Receiver {
-    explicit Receiver(bool lane = false, quint16 port = 0)
-        : service(port) {
+    explicit Receiver(bool lane = false, quint16 port = 0) : service(port) {
         service.setLaneEnabled(lane);
         QObject::connect(&service, &ReceivingService::offerArrived,
                          [this](const ReceivingService::Offer& offer) {
@@ -98,8 +97,7 @@ struct Receiver {
 };
 
 struct Sender {
-    explicit Sender(quint16 port, bool lane = false)
-        : session(port, nullptr) {
+    explicit Sender(quint16 port, bool lane = false) : session(port, nullptr) {
         session.setLaneEnabled(lane);
         QObject::connect(&session, &SendingSession::sendingEnded,
                          [this](Outcome outcome, bool) { ended.append(outcome); });

@@ -6,6 +6,7 @@
 #include <QCoreApplication>
 #include <QDeadlineTimer>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
 #include <QRandomGenerator>
@@ -13,9 +14,11 @@
 #include <QThread>
 
 #include <arpa/inet.h>
+#include <fcntl.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <poll.h>
+#include <sys/file.h>
 #include <sys/resource.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -325,3 +328,34 @@ TEST(Roles, SendingLetsAConnectedPeerGoCleanly) {
 }
 
 }  // namespace
+
+// Another copy holding the file's lock makes a classic block wait for it (tried again every
+// 150 ms), but the event loop goes on meanwhile: no single event takes the waits.
+TEST(Roles, ALockedFileWaitsWithoutHoldingTheEventLoop) {
+    Receiver receiver;
+    RawSender peer(receiver.port());
+    ASSERT_TRUE(peer.send("i|locked.bin|5000"));
+    ASSERT_TRUE(peer.expect("a|0"));
+    const QString target = receiver.folder() + QStringLiteral("locked.bin");
+    const int holder = ::open(QFile::encodeName(target).constData(), O_RDWR);
+    ASSERT_GE(holder, 0);
+    ASSERT_EQ(::flock(holder, LOCK_EX | LOCK_NB), 0);
+    ASSERT_TRUE(peer.send(blockMessage(0, patternBytes(2048, 9))));
+
+    // Held for about 1 s: longer than most of the 10 tries, shorter than all of them.
+    QElapsedTimer held;
+    held.start();
+    qint64 longestStep = 0;
+    QByteArray got;
+    while (held.elapsed() < 1000) {
+        QElapsedTimer step;
+        step.start();
+        got += peer.receiveFor(20);
+        longestStep = std::max(longestStep, step.elapsed());
+    }
+    EXPECT_EQ(got, QByteArray());  // nothing written, nothing asked for
+    EXPECT_LT(longestStep, 500);
+    ::close(holder);
+    ASSERT_TRUE(peer.expect("a|1"));
+    EXPECT_EQ(readFile(target), patternBytes(2048, 9));
+}

@@ -40,6 +40,7 @@
 #include <map>
 #include <memory>
 
+#include "common/signalcloser.h"
 #include "engine/receivingservice.h"
 #include "engine/sendingsession.h"
 #include "lane/largebuffers.h"
@@ -49,7 +50,6 @@
 #include "shell/formruvo.h"
 #include "shell/ruvoapplication.h"
 #include "shell/scripteduserdialogs.h"
-#include "common/signalcloser.h"
 #include "shell/tpagecontrol.h"
 #include "shell/tstatusbar.h"
 #include "sound/silenttonedevice.h"

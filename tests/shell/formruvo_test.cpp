@@ -26,6 +26,7 @@
 #include <memory>
 #include <stdexcept>
 
+#include "common/signalcloser.h"
 #include "engine/ttimer.h"
 #include "net/clientendpoint.h"
 #include "net/serverendpoint.h"
@@ -33,7 +34,6 @@
 #include "shell/placementkeeper.h"
 #include "shell/ruvoapplication.h"
 #include "shell/scripteduserdialogs.h"
-#include "common/signalcloser.h"
 #include "shell/tgroupbox.h"
 #include "shell/topendialog.h"
 #include "shell/tpagecontrol.h"
@@ -253,9 +253,8 @@ TEST_F(FormruvoTest, StartsWithEveryControlInItsStartState) {
     EXPECT_FALSE(f.Avance->isTextVisible());
 
     // Timers, endpoints, settings.
-    const std::pair<TTimer*, int> timers[] = {{f.Conectando, 150},
-                                              {f.Pausado, 350},
-                                              {f.Parpadeo, 350}};
+    const std::pair<TTimer*, int> timers[] = {
+        {f.Conectando, 150}, {f.Pausado, 350}, {f.Parpadeo, 350}};
     for (const auto& [timer, interval] : timers) {
         SCOPED_TRACE(timer->objectName().toStdString());
         EXPECT_EQ(timer->interval(), interval);

@@ -115,4 +115,3 @@ TEST(Progress, ActivityBarRunsTwentyOnePositions) {
     expected.push_back(0);
     EXPECT_EQ(positions, expected);
 }
-
