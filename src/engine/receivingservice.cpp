@@ -28,6 +28,7 @@ ReceivingService::ReceivingService(quint16 port, TTimer* elapsed, QObject* paren
     : QObject(parent),
       m_server(new TServerEndpoint(this)),
       m_elapsed(elapsed),
+      m_clock(elapsed),
       m_intruder(new TTimer(kIntruderMs, this)) {
     m_server->setObjectName(QStringLiteral("Servidor"));
     m_server->SetPort(port);
@@ -117,9 +118,12 @@ void ReceivingService::laneConnect() {
             emit blockArrived();
         });
         connect(session, &LaneReceivingSession::progress, this, [this](qint64 done, qint64 total) {
-            emit progress(
+            // Over the lane the rate shown is the measured one (see the sending role).
+            TransferProgress figures = m_clock.measure(
                 TransferProgress{done, total, m_elapsed->Tag,
                                  computeProgress(done / kBlockSize, total, m_elapsed->Tag)});
+            figures.figures.rateKb = figures.bytesPerSecond / 1024;
+            emit progress(figures);
             emit activity();
         });
         connect(session, &LaneReceivingSession::peerPaused, this, [this] {
@@ -371,9 +375,9 @@ void ReceivingService::takeBlock(const ReceiverInput::Message& message, TSocketC
         emit diskFull();
     }
     const qint64 end = message.index * kBlockSize + verdict.writeCount;
-    emit progress(
+    emit progress(m_clock.measure(
         TransferProgress{end, m_session.offeredSize(), m_elapsed->Tag,
-                         computeProgress(message.index, m_session.offeredSize(), m_elapsed->Tag)});
+                         computeProgress(message.index, m_session.offeredSize(), m_elapsed->Tag)}));
     if (!m_userPaused) {
         // The write's own open told the length: the next request needs no open of its own.
         requestNextBlock(lengthAfter >= 0 ? std::optional<qint64>(lengthAfter) : std::nullopt);
@@ -446,6 +450,7 @@ void ReceivingService::acceptOffer(const QString& folder) {
     // transfer, never to the file being written.
     m_folder = folder;
     m_target = folder + m_offer.name;
+    m_clock.restart();
     m_state = State::Asking;
     if (m_freeSpace(m_folder) < m_offer.size) {
         m_question = Question::LowSpace;

@@ -8,6 +8,7 @@
 
 #include "engine/outcome.h"
 #include "engine/peerinput.h"
+#include "engine/transferclock.h"
 #include "engine/transferprogress.h"
 #include "transfer/fileaccess.h"
 #include "transfer/receiverinput.h"
@@ -154,6 +155,7 @@ private:
 
     TServerEndpoint* m_server;
     TTimer* m_elapsed;
+    TransferClock m_clock;
     TTimer* m_intruder;
 
     State m_state = State::Idle;

@@ -3,7 +3,6 @@
 #include <QCoreApplication>
 #include <QHostAddress>
 #include <QPointer>
-#include <QRegularExpression>
 #include <QThreadPool>
 
 #include <arpa/inet.h>
@@ -13,6 +12,7 @@
 #include <exception>
 
 #include "engine/lanesendingsession.h"
+#include "engine/peeraddress.h"
 #include "engine/receivingservice.h"
 #include "engine/ttimer.h"
 #include "net/clientendpoint.h"
@@ -22,13 +22,6 @@
 namespace {
 
 constexpr int kConnectStepMs = 150;
-
-// Digits and dots only: taken as a dotted address exactly as typed, whatever it holds.
-// Anything else is a name to look up.
-bool looksDotted(const QString& address) {
-    static const QRegularExpression dotted(QStringLiteral("^[0-9.]*$"));
-    return dotted.match(address).hasMatch();
-}
 
 // The first IPv4 address of `name` as dotted text, by the system's resolver (so names of the
 // local network resolve wherever the system resolves them); empty when there is none.
@@ -54,9 +47,11 @@ SendingSession::SendingSession(quint16 port, TTimer* elapsed, ReceivingService* 
     : QObject(parent),
       m_client(new TClientEndpoint(this)),
       m_elapsed(elapsed),
+      m_clock(elapsed),
       m_connecting(new TTimer(kConnectStepMs, this)),
       m_listener(listener),
-      m_port(port) {
+      m_port(port),
+      m_peerPort(port) {
     m_client->setObjectName(QStringLiteral("Cliente"));
     m_client->SetPort(port);
     m_connecting->setObjectName(QStringLiteral("Conectando"));
@@ -88,21 +83,30 @@ void SendingSession::start(const QString& address) {
     m_userPaused = false;
     m_pauseSent = false;
     m_wireName = toWireName(m_file->name);
+    m_clock.restart();
     m_connecting->Tag = 0;
     m_connecting->SwitchOn();
     if (m_listener) {
         m_listener->stopListening();
     }
     m_input.reset();
-    if (looksDotted(address)) {
-        connectTo(address);
+    const PeerAddress peer = parsePeerAddress(address, m_port);
+    if (peer.kind == PeerAddress::Kind::Bad) {
+        m_outcome = Outcome::BadAddress;
+        finish();
+        return;
+    }
+    m_peerPort = peer.port;
+    m_client->SetPort(m_peerPort);
+    if (peer.kind == PeerAddress::Kind::Dotted) {
+        connectTo(peer.host);
         return;
     }
     // A name is looked up on a worker, so the program goes on meanwhile; the answer is taken
     // only if this send still waits for it.
     const quint64 lookup = ++m_lookup;
     const QPointer<SendingSession> self(this);
-    const QByteArray name = address.toUtf8();
+    const QByteArray name = peer.host.toUtf8();
     QThreadPool::globalInstance()->start([self, lookup, name] {
         const QString found = resolveIPv4(name);
         QMetaObject::invokeMethod(
@@ -131,7 +135,7 @@ void SendingSession::lookedUp(quint64 lookup, const QString& address) {
 
 void SendingSession::connectTo(const QString& address) {
     const QHostAddress host(address);
-    if (!m_laneEnabled || host.protocol() != QAbstractSocket::IPv4Protocol || m_port == 65535) {
+    if (!m_laneEnabled || host.protocol() != QAbstractSocket::IPv4Protocol || m_peerPort == 65535) {
         connectClassic(address);
         return;
     }
@@ -159,8 +163,13 @@ void SendingSession::connectTo(const QString& address) {
         emit blockRequested();
     });
     connect(lane, &LaneSendingSession::progress, this, [this](qint64 done, qint64 total) {
-        emit progress(TransferProgress{done, total, m_elapsed->Tag,
-                                       computeProgress(done / kBlockSize, total, m_elapsed->Tag)});
+        // Over the lane the rate shown is the measured one: the classic formula would
+        // count a continued file's bytes as moved now, and its pauses.
+        TransferProgress figures = m_clock.measure(
+            TransferProgress{done, total, m_elapsed->Tag,
+                             computeProgress(done / kBlockSize, total, m_elapsed->Tag)});
+        figures.figures.rateKb = figures.bytesPerSecond / 1024;
+        emit progress(figures);
         emit activity();
     });
     connect(lane, &LaneSendingSession::pausedForUser, this, [this] {
@@ -179,7 +188,7 @@ void SendingSession::connectTo(const QString& address) {
     });
     connect(lane, &LaneSendingSession::ended, this,
             [this](LaneSendingSession::End end) { laneEnded(static_cast<int>(end)); });
-    lane->start(host, static_cast<quint16>(m_port + 1));
+    lane->start(host, static_cast<quint16>(m_peerPort + 1));
 }
 
 void SendingSession::laneEnded(int endValue) {
@@ -321,9 +330,9 @@ void SendingSession::dispatch(const SenderInput::Message& message, TSocketConnec
             if (m_state == State::Sending) {
                 const qint64 end =
                     std::min(m_file->size, (message.index + 1) * static_cast<qint64>(kBlockSize));
-                emit progress(
-                    TransferProgress{std::max<qint64>(end, 0), m_file->size, m_elapsed->Tag,
-                                     computeProgress(message.index, m_file->size, m_elapsed->Tag)});
+                emit progress(m_clock.measure(TransferProgress{
+                    std::max<qint64>(end, 0), m_file->size, m_elapsed->Tag,
+                    computeProgress(message.index, m_file->size, m_elapsed->Tag)}));
             }
             break;
         case SenderInput::Kind::Pause:

@@ -8,6 +8,7 @@
 #include "engine/outcome.h"
 #include "engine/outgoingfile.h"
 #include "engine/peerinput.h"
+#include "engine/transferclock.h"
 #include "engine/transferprogress.h"
 #include "transfer/blockmessagebuffer.h"
 #include "transfer/fileaccess.h"
@@ -44,8 +45,9 @@ public:
     bool chooseFile(const QString& path);
     const std::optional<OutgoingFile>& file() const { return m_file; }
 
-    // Connects to `address` (a dotted IPv4 address, or a name looked up first) and offers
-    // the chosen file. Ends at once, as BadAddress, for an address that cannot be used.
+    // Connects to `address` (a dotted IPv4 address, or a name looked up first, either with
+    // an optional ":PORT" that replaces this session's port for this send) and offers the
+    // chosen file. Ends at once, as BadAddress, for an address that cannot be used.
     void start(const QString& address);
     // Ends the send; the receiver keeps what it has.
     void cancel();
@@ -97,6 +99,7 @@ private:
 
     TClientEndpoint* m_client;
     TTimer* m_elapsed;
+    TransferClock m_clock;
     TTimer* m_connecting;
     ReceivingService* m_listener;
 
@@ -111,7 +114,8 @@ private:
     bool m_userPaused = false;
     bool m_pauseSent = false;  // the receiver was told to pause and not yet to resume
     quint64 m_lookup = 0;      // the name lookup this send waits for; 0 when none
-    quint16 m_port;
+    quint16 m_port;            // for an address without ":PORT"
+    quint16 m_peerPort;        // the send under way's: the classic protocol's, the lane on the next
     bool m_laneEnabled = false;
     LaneSendingSession* m_lane = nullptr;
 };

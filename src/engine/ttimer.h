@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QElapsedTimer>
 #include <QTimer>
 
 // A repeating precise timer with the integer Tag that the transfer roles use as a counter.
@@ -16,4 +17,11 @@ public:
     void SwitchOn();
     void SwitchOff();
     bool Enabled() const { return isActive(); }
+    // Milliseconds this timer has been switched on, in all: a clock that stands while the
+    // timer is off.
+    qint64 runningMs() const;
+
+private:
+    QElapsedTimer m_since;  // since the latest switch on, while on
+    qint64 m_heldMs = 0;    // before it
 };
