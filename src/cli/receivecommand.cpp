@@ -5,6 +5,8 @@
 #include <utility>
 
 #include "cli/exitcode.h"
+#include "cli/localchecks.h"
+#include "cli/outcomekind.h"
 #include "net/serverendpoint.h"
 
 namespace {
@@ -24,17 +26,8 @@ ReceiveCommand::ReceiveCommand(const CliOptions& options, const QString& folder,
     connect(&m_elapsed, &QTimer::timeout, this, [this] { ++m_elapsed.Tag; });
     connect(&m_service, &ReceivingService::offerArrived, this, &ReceiveCommand::offered);
     connect(&m_service, &ReceivingService::questionAsked, this, &ReceiveCommand::asked);
-    connect(&m_service, &ReceivingService::receptionStarted, this, [this] {
-        m_started = true;
-        m_printer.started(0);
-    });
-    connect(&m_service, &ReceivingService::progress, this, [this](const TransferProgress& p) {
-        if (!m_started) {
-            m_started = true;  // continuing a partial file
-            m_printer.started(std::max<qint64>(0, p.bytesDone - 2048));
-        }
-        m_printer.progress(p);
-    });
+    connect(&m_service, &ReceivingService::progress, this,
+            [this](const TransferProgress& p) { m_printer.progress(p); });
     connect(&m_service, &ReceivingService::peerPaused, this,
             [this] { m_printer.info(QStringLiteral("Pausa (el emisor ha pausado)")); });
     connect(&m_service, &ReceivingService::busyPeerDismissed, this,
@@ -54,32 +47,54 @@ ReceiveCommand::ReceiveCommand(const CliOptions& options, const QString& folder,
 }
 
 bool ReceiveCommand::start() {
-    if (!QFileInfo(m_folder).isDir()) {
-        m_printer.outcome(QStringLiteral("La carpeta no existe: %1").arg(m_folder), kExitError);
+    if (const QString problem = folderProblem(m_folder); !problem.isEmpty()) {
+        m_printer.outcome(QStringLiteral("Carpeta de recepcion %1: %2").arg(m_folder, problem),
+                          kExitError, QStringLiteral("folder"));
         return false;
     }
     try {
         m_service.endpoint()->SetActive(true);
     } catch (const std::exception& e) {
-        m_printer.outcome(QStringLiteral("No se puede escuchar en el puerto %1: %2")
-                              .arg(m_options.port)
-                              .arg(QString::fromLocal8Bit(e.what())),
-                          kExitError);
+        QString problem = portProblem(m_options.port);
+        if (problem.isEmpty()) {
+            problem = QString::fromUtf8(e.what());
+        }
+        m_printer.outcome(QStringLiteral("El puerto %1 %2.").arg(m_options.port).arg(problem),
+                          kExitError, QStringLiteral("port-in-use"));
         return false;
     }
     m_service.setLaneEnabled(!m_options.classic);
     const bool lane = m_service.laneListening();
+    const quint16 port = m_service.listeningPort();
+    if (!m_options.classic && !lane) {
+        const quint16 lanePort = static_cast<quint16>(port + 1);
+        QString problem = portProblem(lanePort);
+        if (problem.isEmpty()) {
+            problem = QStringLiteral("no se puede abrir");
+        }
+        m_printer.info(QStringLiteral("Sin via rapida: el puerto %1 %2; solo el protocolo clasico.")
+                           .arg(lanePort)
+                           .arg(problem));
+    }
+    const QString name = ServiceAnnouncer::defaultName();
     if (m_options.announce) {
         m_announcer = std::make_unique<ServiceAnnouncer>(
-            ServiceAnnouncer::defaultName(), m_service.listeningPort(),
-            QList<QByteArray>{lane ? "lane=1" : "lane=0"});
+            name, port, QList<QByteArray>{lane ? "lane=1" : "lane=0"});
     }
     m_printer.info(
         QStringLiteral("Esperando ofertas en el puerto %1%2; se guardan en %3")
-            .arg(m_service.listeningPort())
-            .arg(lane ? QStringLiteral(" (via rapida en el %1)").arg(m_service.listeningPort() + 1)
-                      : QString())
+            .arg(port)
+            .arg(lane ? QStringLiteral(" (via rapida en el %1)").arg(port + 1) : QString())
             .arg(m_folder));
+    const QStringList addresses = reachableAddresses();
+    m_printer.info(QStringLiteral("Direcciones de esta computadora: %1%2")
+                       .arg(addresses.isEmpty()
+                                ? QStringLiteral("ninguna en la red (solo 127.0.0.1)")
+                                : addresses.join(QStringLiteral(", ")))
+                       .arg(port == 9950 ? QString() : QStringLiteral(" (con :%1)").arg(port)));
+    m_printer.info(m_options.announce
+                       ? QStringLiteral("Visible en la red local como %1").arg(name)
+                       : QStringLiteral("No visible en la red local (--no-announce)"));
     return true;
 }
 
@@ -89,7 +104,8 @@ void ReceiveCommand::cancel() {
         m_service.cancel();
         return;
     }
-    m_printer.outcome(outcomeText(Outcome::Cancelled), kExitCancelled);
+    m_printer.outcome(outcomeText(Outcome::Cancelled), kExitCancelled,
+                      outcomeKind(Outcome::Cancelled));
     emit finished(kExitCancelled);
 }
 
@@ -97,7 +113,6 @@ void ReceiveCommand::offered(const ReceivingService::Offer& offer) {
     m_printer.offer(offer.name, offer.size, offer.address);
     m_offered = true;
     m_declined = false;
-    m_started = false;
     if (m_options.acceptAll) {
         m_service.acceptOffer(m_folder);
         return;
@@ -165,25 +180,30 @@ void ReceiveCommand::ended(Outcome outcome) {
         outcome = Outcome::Cancelled;
         text = outcomeText(outcome);
     }
+    QString kind = outcomeKind(outcome);
+    QString path;
     switch (outcome) {
         case Outcome::Received:
             code = kExitDone;
+            path = m_service.targetPath();
             break;
         case Outcome::Cancelled:
             code = m_declined ? kExitRefused : kExitCancelled;
             if (m_declined) {
                 text = QStringLiteral("Oferta rechazada.");
+                kind = QStringLiteral("declined");
             }
             break;
         case Outcome::None:
             text =
                 m_declined ? QStringLiteral("Oferta rechazada.") : QStringLiteral("Desconectado.");
             code = m_declined ? kExitRefused : kExitError;
+            kind = m_declined ? QStringLiteral("declined") : kind;
             break;
         default:
             break;
     }
-    m_printer.outcome(text, code);
+    m_printer.outcome(text, code, kind, path);
     if (m_options.once || m_cancelling) {
         emit finished(code);
     }

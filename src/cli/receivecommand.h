@@ -22,7 +22,8 @@ public:
     ReceiveCommand(const CliOptions& options, const QString& folder, EventPrinter& printer,
                    QObject* parent = nullptr);
 
-    // Starts listening; false (after saying why) when the port cannot be opened.
+    // Starts listening; false (after saying why) when the folder cannot take files or the
+    // port cannot be opened. Says where it can be reached, and when the lane is missing.
     bool start();
     // Ctrl+C or SIGTERM: a transfer under way ends, its partial file stays for a later
     // resume, and the command ends as cancelled.
@@ -47,5 +48,4 @@ private:
     bool m_offered = false;
     bool m_declined = false;
     bool m_cancelling = false;
-    bool m_started = false;
 };

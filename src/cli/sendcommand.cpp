@@ -1,6 +1,17 @@
 #include "cli/sendcommand.h"
 
+#include <QFileInfo>
+#include <QTimer>
+
 #include "cli/exitcode.h"
+#include "cli/localchecks.h"
+#include "cli/outcomekind.h"
+
+namespace {
+
+constexpr int kCancelGraceMs = 3000;
+
+}  // namespace
 
 SendCommand::SendCommand(const CliOptions& options, EventPrinter& printer, QObject* parent)
     : QObject(parent),
@@ -13,38 +24,67 @@ SendCommand::SendCommand(const CliOptions& options, EventPrinter& printer, QObje
     connect(&m_session, &SendingSession::connected, this, [this] {
         m_connected = true;
         m_printer.info(QStringLiteral("Conectado."));
+        m_printer.info(QStringLiteral("Esperando respuesta de %1...").arg(m_options.address));
     });
     connect(&m_session, &SendingSession::progress, this, [this](const TransferProgress& p) {
-        if (!m_served) {
-            m_served = true;
-            m_printer.started(std::max<qint64>(0, p.bytesDone - 2048));
-        }
+        m_served = true;
         m_printer.progress(p);
     });
     connect(&m_session, &SendingSession::peerPaused, this,
             [this] { m_printer.info(QStringLiteral("Pausa (el receptor ha pausado)")); });
     connect(&m_session, &SendingSession::sendingEnded, this,
-            [this](Outcome outcome, bool) { ended(outcome); });
+            [this](Outcome outcome, bool) { takeVerdict(outcome); });
     connect(&m_session, &SendingSession::outcomeAmended, this,
-            [this](Outcome outcome) { ended(outcome); });
+            [this](Outcome outcome) { takeVerdict(outcome); });
 }
 
-bool SendCommand::start() {
-    if (!m_session.chooseFile(m_options.file)) {
-        m_printer.outcome(outcomeText(Outcome::CannotOpen), kExitError);
-        return false;
+void SendCommand::takeVerdict(Outcome outcome) {
+    const bool queued = m_verdict.has_value();
+    m_verdict = outcome;
+    if (!queued) {
+        QMetaObject::invokeMethod(
+            this, [this] { ended(*m_verdict); }, Qt::QueuedConnection);
     }
+}
+
+void SendCommand::start() {
+    const QString& path = m_options.file;
+    QString problem = fileProblem(path);
+    if (problem.isEmpty() && !m_session.chooseFile(path)) {
+        problem = QStringLiteral("esta bloqueado o no se puede leer");
+    }
+    if (!problem.isEmpty()) {
+        // Arguments given the wrong way round are the likeliest reason for a missing file.
+        if (!QFileInfo::exists(path) && QFileInfo(m_options.address).isFile()) {
+            problem += QStringLiteral(" (¿archivo y direccion al reves?)");
+        }
+        end(QStringLiteral("%1: %2: %3").arg(outcomeText(Outcome::CannotOpen), path, problem),
+            kExitError, outcomeKind(Outcome::CannotOpen));
+        return;
+    }
+    m_printer.start(path, m_session.file()->size, m_options.address);
     m_session.start(m_options.address);
-    return true;
 }
 
 void SendCommand::cancel() {
-    m_session.cancel();
+    if (m_ended) {
+        emit finished(m_exitCode);  // a signal always ends the program
+        return;
+    }
+    if (m_session.state() != SendingSession::State::Idle) {
+        m_session.cancel();  // ends through sendingEnded
+        // Should the session not end by itself (a lane that never answers the cancel),
+        // the command ends all the same.
+        QTimer::singleShot(kCancelGraceMs, this, [this] { ended(Outcome::Cancelled); });
+        return;
+    }
+    ended(m_verdict.value_or(Outcome::Cancelled));
 }
 
 void SendCommand::ended(Outcome outcome) {
     int code = kExitError;
     QString text = outcomeText(outcome);
+    QString kind = outcomeKind(outcome);
     switch (outcome) {
         case Outcome::Sent:
             code = kExitDone;
@@ -56,20 +96,32 @@ void SendCommand::ended(Outcome outcome) {
             code = kExitCancelled;
             break;
         case Outcome::ConnectionError:
-            // Nobody took the connection at all: refused, or nothing there.
             if (!m_connected) {
-                text = QStringLiteral("Conexion rechazada.");
-                code = kExitRefused;
+                text += QStringLiteral(" No se pudo conectar con %1.").arg(m_options.address);
             }
             break;
         case Outcome::None:
             // The receiver closed: before asking for anything it declined the offer.
-            text = m_served ? QStringLiteral("Desconectado.") : QStringLiteral("Oferta rechazada.");
-            code = m_served ? kExitError : kExitRefused;
+            if (!m_served) {
+                text = QStringLiteral("Oferta rechazada.");
+                kind = QStringLiteral("declined");
+                code = kExitRefused;
+            } else {
+                text = QStringLiteral("Desconectado.");
+            }
             break;
         default:
             break;
     }
-    m_printer.outcome(text, code);
+    end(text, code, kind);
+}
+
+void SendCommand::end(const QString& text, int code, const QString& kind) {
+    if (m_ended) {
+        return;  // one outcome per send
+    }
+    m_ended = true;
+    m_exitCode = code;
+    m_printer.outcome(text, code, kind);
     emit finished(code);
 }
