@@ -201,11 +201,16 @@ TEST(CliTransfers, WindowAndCliTalkBothWays) {
     // Window to CLI.
     const quint16 port = freePort();
     auto receiver = receiverOnce(folders, port);
-    Copy window(freePort());  // a plain address would go where nobody listens
-    window.send(folders.sourceFile(QStringLiteral("ventana.bin")),
-                QStringLiteral("127.0.0.1:%1").arg(port));
+    Copy window(port);
+    // A partial address that the system would complete to 127.0.0.1 goes nowhere.
+    window.send(folders.sourceFile(QStringLiteral("ventana.bin")), QStringLiteral("127.1"));
+    ASSERT_TRUE(waitUntil([&] { return window.panel(1) == QStringLiteral("Direccion Erronea."); }));
+    EXPECT_FALSE(receiver->output().contains("Oferta de")) << receiver->output().toStdString();
+    Copy other(freePort());  // a plain address would go where nobody listens
+    other.send(folders.sourceFile(QStringLiteral("ventana.bin")),
+               QStringLiteral("127.0.0.1:%1").arg(port));
     EXPECT_EQ(receiver->waitForExit(), kExitDone) << receiver->output().toStdString();
-    ASSERT_TRUE(waitUntil([&] { return window.panel(1) == QStringLiteral("Enviado!"); }));
+    ASSERT_TRUE(waitUntil([&] { return other.panel(1) == QStringLiteral("Enviado!"); }));
     EXPECT_EQ(readFile(folders.targetFile(QStringLiteral("ventana.bin"))), content);
 
     // CLI to window.
