@@ -21,9 +21,13 @@ QProcessEnvironment CliProcess::defaultEnvironment() {
     return environment;
 }
 
-CliProcess::CliProcess(const QStringList& arguments, const QProcessEnvironment& environment)
+CliProcess::CliProcess(const QStringList& arguments, const QProcessEnvironment& environment,
+                       int stdinFd)
     : m_process(std::make_unique<QProcess>()) {
     m_process->setProcessEnvironment(environment);
+    if (stdinFd >= 0) {
+        m_process->setChildProcessModifier([stdinFd] { ::dup2(stdinFd, STDIN_FILENO); });
+    }
     m_process->setProcessChannelMode(QProcess::MergedChannels);
     m_process->start(cliPath(), arguments);
     m_process->waitForStarted(10000);

@@ -12,8 +12,10 @@
 // peer).
 class CliProcess {
 public:
+    // `stdinFd`, when given, becomes the process's input (a terminal for prompt tests).
     explicit CliProcess(const QStringList& arguments,
-                        const QProcessEnvironment& environment = defaultEnvironment());
+                        const QProcessEnvironment& environment = defaultEnvironment(),
+                        int stdinFd = -1);
     ~CliProcess();
 
     static QProcessEnvironment defaultEnvironment();

@@ -12,7 +12,9 @@
 #include <QLineEdit>
 #include <QPushButton>
 
+#include <pty.h>
 #include <signal.h>
+#include <unistd.h>
 
 #include "cli/cliprocess.h"
 #include "cli/exitcode.h"
@@ -255,6 +257,31 @@ TEST(CliTransfers, WindowAndCliTalkBothWaysOverTheLane) {
     ASSERT_TRUE(waitUntil([&] { return window.panel(1) == QStringLiteral("Recibido!"); }));
     EXPECT_EQ(readFile(window.receiveFolder() + QStringLiteral("rapido.bin")), content);
     EXPECT_EQ(window.w().Progreso->ForeColor(), QColor(0, 112, 0));
+}
+
+// On a terminal, a line typed before a question never answers it: the "s" typed while
+// nobody asked is dropped, and the "n" typed at the question declines.
+TEST(CliTransfers, WhatWasTypedBeforeAQuestionIsDropped) {
+    int terminal = -1;
+    int input = -1;
+    ASSERT_EQ(::openpty(&terminal, &input, nullptr, nullptr, nullptr), 0);
+    Folders folders;
+    writeFile(folders.sourceFile(QStringLiteral("f.bin")), "abc");
+    const quint16 port = freePort();
+    CliProcess receiver({QStringLiteral("receive"), QStringLiteral("--dir"), folders.target.path(),
+                         QStringLiteral("--once"), QStringLiteral("--port"), arg(port)},
+                        CliProcess::defaultEnvironment(), input);
+    ASSERT_TRUE(receiver.waitForOutput("Esperando ofertas"));
+    ASSERT_EQ(::write(terminal, "s\n", 2), 2);
+    CliProcess sender({QStringLiteral("send"), folders.sourceFile(QStringLiteral("f.bin")),
+                       QStringLiteral("127.0.0.1"), QStringLiteral("--port"), arg(port)});
+    ASSERT_TRUE(receiver.waitForOutput("¿Recibir f.bin? [s/N]"));
+    EXPECT_FALSE(sender.waitForEnd(1000)) << "the answer typed before the question was taken";
+    ASSERT_EQ(::write(terminal, "n\n", 2), 2);
+    EXPECT_EQ(sender.waitForExit(), kExitRefused) << sender.output().toStdString();
+    EXPECT_EQ(receiver.waitForExit(), kExitRefused) << receiver.output().toStdString();
+    ::close(terminal);
+    ::close(input);
 }
 
 TEST(CliTransfers, RunsWithNoDisplayAtAll) {
