@@ -33,18 +33,12 @@ SendCommand::SendCommand(const CliOptions& options, EventPrinter& printer, QObje
     connect(&m_session, &SendingSession::peerPaused, this,
             [this] { m_printer.info(QStringLiteral("Pausa (el receptor ha pausado)")); });
     connect(&m_session, &SendingSession::sendingEnded, this,
-            [this](Outcome outcome, bool) { takeVerdict(outcome); });
+            [this](Outcome outcome, bool) { ended(outcome); });
+    // The outcome is reported as it comes, and the program ends with it: results of the
+    // lane's worker threads still on their way are not waited for. An amendment after it
+    // (only a connect that failed while being set up) changes nothing reported.
     connect(&m_session, &SendingSession::outcomeAmended, this,
-            [this](Outcome outcome) { takeVerdict(outcome); });
-}
-
-void SendCommand::takeVerdict(Outcome outcome) {
-    const bool queued = m_verdict.has_value();
-    m_verdict = outcome;
-    if (!queued) {
-        QMetaObject::invokeMethod(
-            this, [this] { ended(*m_verdict); }, Qt::QueuedConnection);
-    }
+            [this](Outcome outcome) { ended(outcome); });
 }
 
 void SendCommand::start() {
@@ -78,7 +72,7 @@ void SendCommand::cancel() {
         QTimer::singleShot(kCancelGraceMs, this, [this] { ended(Outcome::Cancelled); });
         return;
     }
-    ended(m_verdict.value_or(Outcome::Cancelled));
+    ended(Outcome::Cancelled);
 }
 
 void SendCommand::ended(Outcome outcome) {

@@ -2,8 +2,6 @@
 
 #include <QObject>
 
-#include <optional>
-
 #include "cli/clioptions.h"
 #include "cli/eventprinter.h"
 #include "engine/outcome.h"
@@ -30,9 +28,6 @@ signals:
     void finished(int exitCode);
 
 private:
-    // The session's verdict is reported from the event loop, as an amendment may follow it
-    // at once.
-    void takeVerdict(Outcome outcome);
     void ended(Outcome outcome);
     void end(const QString& text, int code, const QString& kind);
 
@@ -42,7 +37,6 @@ private:
     SendingSession m_session;
     bool m_connected = false;
     bool m_served = false;
-    std::optional<Outcome> m_verdict;  // the session's, not yet reported
     bool m_ended = false;
     int m_exitCode = 0;
 };

@@ -6,8 +6,8 @@
 
 namespace {
 
-// Exactly four parts of one to three decimal digits, each 0-255. Leading zeros are read as
-// decimal (the system's own reader would take "010" as octal 8).
+// Exactly four parts of one to three decimal digits, each 0-255, not all 255. Leading zeros are
+// read as decimal (the system's own reader would take "010" as octal 8).
 bool readDotted(const QString& text, QString& canonical) {
     const QStringList parts = text.split(u'.');
     if (parts.size() != 4) {
@@ -30,7 +30,9 @@ bool readDotted(const QString& text, QString& canonical) {
         numbers.append(QString::number(value));
     }
     canonical = numbers.join(u'.');
-    return true;
+    // The broadcast address is no computer (and the sockets' own reader takes it as "no
+    // address").
+    return canonical != QLatin1String("255.255.255.255");
 }
 
 // Host name syntax: labels of letters, digits, '-' and '_' (1 to 63 each, 253 in all,

@@ -17,7 +17,7 @@ TEST(PeerAddress, DottedNamesPortsAndMistakes) {
         {"192.168.1.20", Kind::Dotted, "192.168.1.20", 9950},
         {" 10.0.0.1 ", Kind::Dotted, "10.0.0.1", 9950},
         {"0.0.0.0", Kind::Dotted, "0.0.0.0", 9950},
-        {"255.255.255.255", Kind::Dotted, "255.255.255.255", 9950},
+        {"255.255.255.255", Kind::Bad, "", 0},            // broadcast: no computer
         {"010.001.0.9", Kind::Dotted, "10.1.0.9", 9950},  // decimal, never octal
         {"127.0.0.1:7000", Kind::Dotted, "127.0.0.1", 7000},
         {"127.0.0.1:65535", Kind::Dotted, "127.0.0.1", 65535},
