@@ -2,11 +2,80 @@
 
 namespace {
 
-bool takeValue(const QStringList& args, qsizetype& i, QString& value) {
-    if (i + 1 >= args.size()) {
+using Command = CliOptions::Command;
+
+// The options that take a value, as "--opt VALUE" or "--opt=VALUE".
+bool takesValue(const QString& name) {
+    return name == QLatin1String("--port") || name == QLatin1String("--wait") ||
+           name == QLatin1String("--dir") || name == QLatin1String("--continue");
+}
+
+Command commandNamed(const QString& word) {
+    if (word == QLatin1String("send")) {
+        return Command::Send;
+    }
+    if (word == QLatin1String("receive")) {
+        return Command::Receive;
+    }
+    if (word == QLatin1String("list")) {
+        return Command::List;
+    }
+    return Command::None;
+}
+
+// Takes one option (its value already split off); false with `options.error` set when it
+// is refused.
+bool takeOption(const QString& name, const QString& value, CliOptions& options) {
+    if (name == QLatin1String("--port")) {
+        bool ok = false;
+        const uint port = value.toUInt(&ok);
+        if (!ok || port == 0 || port > 65534) {
+            options.error = QStringLiteral("Puerto no valido: %1").arg(value);
+            return false;
+        }
+        options.port = static_cast<quint16>(port);
+    } else if (name == QLatin1String("--wait")) {
+        bool ok = false;
+        const double seconds = value.toDouble(&ok);
+        if (!ok || seconds <= 0 || seconds > 600) {
+            options.error = QStringLiteral("Espera no valida: %1").arg(value);
+            return false;
+        }
+        options.waitMs = static_cast<int>(seconds * 1000);
+    } else if (name == QLatin1String("--dir")) {
+        if (value.isEmpty()) {
+            options.error = QStringLiteral("Falta la carpeta de --dir");
+            return false;
+        }
+        options.folder = value;
+    } else if (name == QLatin1String("--continue")) {
+        if (value == QLatin1String("yes")) {
+            options.continueExisting = CliOptions::Answer::Yes;
+        } else if (value == QLatin1String("no")) {
+            options.continueExisting = CliOptions::Answer::No;
+        } else if (value == QLatin1String("ask")) {
+            options.continueExisting = CliOptions::Answer::Ask;
+        } else {
+            options.error = QStringLiteral("--continue espera yes, no o ask");
+            return false;
+        }
+        options.continueGiven = true;
+    } else if (name == QLatin1String("--accept")) {
+        options.acceptAll = true;
+    } else if (name == QLatin1String("--ask")) {
+        options.askGiven = true;
+    } else if (name == QLatin1String("--once")) {
+        options.once = true;
+    } else if (name == QLatin1String("--json")) {
+        options.json = true;
+    } else if (name == QLatin1String("--classic")) {
+        options.classic = true;
+    } else if (name == QLatin1String("--no-announce")) {
+        options.announce = false;
+    } else {
+        options.error = QStringLiteral("Opcion desconocida: %1").arg(name);
         return false;
     }
-    value = args.at(++i);
     return true;
 }
 
@@ -15,73 +84,55 @@ bool takeValue(const QStringList& args, qsizetype& i, QString& value) {
 CliOptions parseCliOptions(const QStringList& arguments) {
     CliOptions options;
     QStringList positional;
-    bool askGiven = false;
+    bool help = false;
+    bool optionsEnded = false;                  // after "--" everything is a file or an address
     const QStringList args = arguments.mid(1);  // the program's own name first
     for (qsizetype i = 0; i < args.size(); ++i) {
         const QString& arg = args.at(i);
-        QString value;
+        if (optionsEnded || !arg.startsWith(u'-') || arg.size() == 1) {
+            positional.append(arg);
+            continue;
+        }
+        if (arg == QLatin1String("--")) {
+            optionsEnded = true;
+            continue;
+        }
         if (arg == QLatin1String("--help") || arg == QLatin1String("-h")) {
-            options.command = CliOptions::Command::Help;
-            return options;
+            help = true;
+            continue;
         }
         if (arg == QLatin1String("--version")) {
-            options.command = CliOptions::Command::Version;
+            options.command = Command::Version;
             return options;
         }
-        if (arg == QLatin1String("--port")) {
-            bool ok = false;
-            const uint port = takeValue(args, i, value) ? value.toUInt(&ok) : 0;
-            if (!ok || port == 0 || port > 65534) {
-                options.error = QStringLiteral("Puerto no valido: %1").arg(value);
-                return options;
-            }
-            options.port = static_cast<quint16>(port);
-        } else if (arg == QLatin1String("--wait")) {
-            bool ok = false;
-            const double seconds = takeValue(args, i, value) ? value.toDouble(&ok) : 0;
-            if (!ok || seconds <= 0 || seconds > 600) {
-                options.error = QStringLiteral("Espera no valida: %1").arg(value);
-                return options;
-            }
-            options.waitMs = static_cast<int>(seconds * 1000);
-        } else if (arg == QLatin1String("--dir")) {
-            if (!takeValue(args, i, options.folder) || options.folder.isEmpty()) {
-                options.error = QStringLiteral("Falta la carpeta de --dir");
-                return options;
-            }
-        } else if (arg == QLatin1String("--continue")) {
-            takeValue(args, i, value);
-            if (value == QLatin1String("yes")) {
-                options.continueExisting = CliOptions::Answer::Yes;
-            } else if (value == QLatin1String("no")) {
-                options.continueExisting = CliOptions::Answer::No;
-            } else if (value == QLatin1String("ask")) {
-                options.continueExisting = CliOptions::Answer::Ask;
+        const qsizetype equals = arg.indexOf(u'=');
+        const QString name = equals < 0 ? arg : arg.left(equals);
+        QString value;
+        if (takesValue(name)) {
+            if (equals >= 0) {
+                value = arg.mid(equals + 1);
+            } else if (i + 1 < args.size()) {
+                value = args.at(++i);
             } else {
-                options.error = QStringLiteral("--continue espera yes, no o ask");
+                options.error = QStringLiteral("Falta el valor de %1").arg(name);
                 return options;
             }
-            options.continueGiven = true;
-        } else if (arg == QLatin1String("--accept")) {
-            options.acceptAll = true;
-        } else if (arg == QLatin1String("--ask")) {
-            askGiven = true;
-        } else if (arg == QLatin1String("--once")) {
-            options.once = true;
-        } else if (arg == QLatin1String("--json")) {
-            options.json = true;
-        } else if (arg == QLatin1String("--classic")) {
-            options.classic = true;
-        } else if (arg == QLatin1String("--no-announce")) {
-            options.announce = false;
-        } else if (arg.startsWith(QLatin1Char('-')) && arg.size() > 1) {
-            options.error = QStringLiteral("Opcion desconocida: %1").arg(arg);
+        } else if (equals >= 0) {
+            options.error = QStringLiteral("%1 no lleva valor").arg(name);
             return options;
-        } else {
-            positional.append(arg);
+        }
+        if (!takeOption(name, value, options)) {
+            return options;
         }
     }
-    if (options.acceptAll && askGiven) {
+    const QString word = positional.value(0);
+    const Command command = commandNamed(word);
+    if (help) {
+        options.command = Command::Help;
+        options.helpFor = command;
+        return options;
+    }
+    if (options.acceptAll && options.askGiven) {
         options.error = QStringLiteral("--accept y --ask no van juntos");
         return options;
     }
@@ -90,51 +141,86 @@ CliOptions parseCliOptions(const QStringList& arguments) {
         options.continueExisting =
             options.acceptAll ? CliOptions::Answer::Yes : CliOptions::Answer::Ask;
     }
-    const QString command = positional.value(0);
-    if (command == QLatin1String("send") && positional.size() == 3) {
-        options.command = CliOptions::Command::Send;
-        options.file = positional.at(1);
-        options.address = positional.at(2);
-    } else if (command == QLatin1String("receive") && positional.size() == 1) {
-        options.command = CliOptions::Command::Receive;
-    } else if (command == QLatin1String("list") && positional.size() == 1) {
-        options.command = CliOptions::Command::List;
-    } else if (command.isEmpty()) {
+    const qsizetype wanted = command == Command::Send ? 3 : 1;
+    if (word.isEmpty()) {
         options.error = QStringLiteral("Falta la orden: send, receive o list");
+    } else if (command == Command::None) {
+        options.error = QStringLiteral("Orden no valida: %1").arg(word);
+    } else if (positional.size() < wanted) {
+        options.error = positional.size() == 1 ? QStringLiteral("Faltan el archivo y la direccion")
+                                               : QStringLiteral("Falta la direccion");
+    } else if (positional.size() > wanted) {
+        options.error = QStringLiteral("Sobra: %1").arg(positional.mid(wanted).join(u' '));
     } else {
-        options.error = QStringLiteral("Orden no valida: %1").arg(positional.join(u' '));
+        options.command = command;
+        if (command == Command::Send) {
+            options.file = positional.at(1);
+            options.address = positional.at(2);
+        }
     }
     return options;
 }
 
-QString cliUsage() {
-    return QStringLiteral(
-        "Uso:\n"
-        "  ruvo-cli send ARCHIVO DIRECCION [--port N] [--classic] [--json]\n"
+namespace {
+
+const char* const kSendHelp =
+    "send      Ofrece ARCHIVO a DIRECCION y termina con el resultado. DIRECCION es una\n"
+    "          IPv4 de cuatro numeros (192.168.1.20) o un nombre, con :PUERTO si el\n"
+    "          receptor no usa el de --port (portatil.local:7000).\n";
+const char* const kReceiveHelp =
+    "receive   Escucha ofertas y las recibe en CARPETA (por omision la de la ventana,\n"
+    "          si no el escritorio, si no la carpeta personal).\n"
+    "            --accept    acepta cada oferta sin preguntar\n"
+    "            --ask       pregunta en la terminal (por omision; sin terminal, las\n"
+    "                        respuestas se leen de la entrada, una por linea)\n"
+    "            --continue  con un archivo parcial: continuarlo (yes), rechazar la\n"
+    "                        oferta (no) o preguntar (ask; por omision con --ask)\n"
+    "            --once      termina tras una transferencia\n"
+    "            --no-announce  no se anuncia en la red local\n";
+const char* const kListHelp =
+    "list      Busca durante --wait segundos (por omision 3) las copias de Ruvo que se\n"
+    "          anuncian en la red local y las muestra: nombre, direccion, puerto, via.\n";
+const char* const kCommonHelp =
+    "--port N  Puerto del protocolo (por omision 9950); la via rapida usa N+1.\n"
+    "--classic Solo el protocolo clasico, sin la via rapida.\n"
+    "--json    Un objeto JSON por evento (start, offer, progress, info, outcome), uno\n"
+    "          por linea.\n"
+    "Las opciones valen como --opcion VALOR o --opcion=VALOR; tras -- todo es archivo o\n"
+    "direccion.\n";
+const char* const kExitHelp =
+    "Codigos de salida:\n"
+    "  0   hecho (Enviado! / Recibido!)\n"
+    "  1   error (direccion, archivo, carpeta, conexion, puerto ocupado)\n"
+    "  2   destino ocupado u oferta rechazada\n"
+    "  3   cancelado (Ctrl+C o SIGTERM; el archivo parcial se conserva)\n"
+    "  64  uso incorrecto (la linea de ordenes)\n";
+
+}  // namespace
+
+QString cliUsage(CliOptions::Command command) {
+    const QString send = QStringLiteral(
+        "  ruvo-cli send [--port N] [--classic] [--json] [--] ARCHIVO DIRECCION[:PUERTO]\n");
+    const QString receive = QStringLiteral(
         "  ruvo-cli receive [--dir CARPETA] [--accept | --ask] [--continue yes|no|ask]\n"
-        "                   [--once] [--no-announce] [--port N] [--classic] [--json]\n"
-        "  ruvo-cli list [--wait SEGUNDOS] [--json]\n"
-        "  ruvo-cli --help | --version\n"
-        "\n"
-        "send      Ofrece ARCHIVO a DIRECCION (IPv4 con puntos o un nombre), sirve los\n"
-        "          bloques y termina con el resultado.\n"
-        "receive   Escucha ofertas y las recibe en CARPETA (por omision la de la ventana,\n"
-        "          si no el escritorio, si no la carpeta personal).\n"
-        "            --accept    acepta cada oferta sin preguntar\n"
-        "            --ask       pregunta en la terminal (por omision)\n"
-        "            --continue  con un archivo parcial: continuarlo (yes), rechazar la\n"
-        "                        oferta (no) o preguntar (ask; por omision con --ask)\n"
-        "            --once      termina tras una transferencia\n"
-        "            --no-announce  no se anuncia en la red local\n"
-        "list      Busca durante --wait segundos (por omision 3) las copias de Ruvo que se\n"
-        "          anuncian en la red local y las muestra: nombre, direccion, puerto, via.\n"
-        "--port N  Puerto del protocolo (por omision 9950); la via rapida usa N+1.\n"
-        "--classic Solo el protocolo clasico, sin la via rapida.\n"
-        "--json    Un objeto JSON por evento (offer, progress, outcome), uno por linea.\n"
-        "\n"
-        "Codigos de salida:\n"
-        "  0  hecho (Enviado! / Recibido!)\n"
-        "  1  error (direccion, archivo, conexion, puerto ocupado)\n"
-        "  2  destino ocupado, conexion rechazada u oferta rechazada\n"
-        "  3  cancelado (Ctrl+C o SIGTERM; el archivo parcial se conserva)\n");
+        "                   [--once] [--no-announce] [--port N] [--classic] [--json]\n");
+    const QString list = QStringLiteral("  ruvo-cli list [--wait SEGUNDOS] [--json]\n");
+    switch (command) {
+        case Command::Send:
+            return QStringLiteral("Uso:\n") + send + u'\n' + QString::fromUtf8(kSendHelp) +
+                   QString::fromUtf8(kCommonHelp) + u'\n' + QString::fromUtf8(kExitHelp);
+        case Command::Receive:
+            return QStringLiteral("Uso:\n") + receive + u'\n' + QString::fromUtf8(kReceiveHelp) +
+                   QString::fromUtf8(kCommonHelp) + u'\n' + QString::fromUtf8(kExitHelp);
+        case Command::List:
+            return QStringLiteral("Uso:\n") + list + u'\n' + QString::fromUtf8(kListHelp) +
+                   QStringLiteral("--json    Un arreglo JSON con las copias encontradas.\n") +
+                   u'\n' + QString::fromUtf8(kExitHelp);
+        default:
+            break;
+    }
+    return QStringLiteral("Uso:\n") + send + receive + list +
+           QStringLiteral("  ruvo-cli [ORDEN] --help | --version\n\n") +
+           QString::fromUtf8(kSendHelp) + QString::fromUtf8(kReceiveHelp) +
+           QString::fromUtf8(kListHelp) + QString::fromUtf8(kCommonHelp) + u'\n' +
+           QString::fromUtf8(kExitHelp);
 }

@@ -11,10 +11,12 @@ struct CliOptions {
     enum class Answer { Yes, No, Ask };
 
     Command command = Command::None;
-    QString file;            // send: the file to offer
-    QString address;         // send: where to
+    Command helpFor = Command::None;  // Help: the subcommand whose help was asked for
+    QString file;                     // send: the file to offer
+    QString address;                  // send: where to (HOST or HOST:PORT)
     QString folder;          // receive: empty for the window's setting, else the desktop or home
     bool acceptAll = false;  // receive: accept every offer without asking
+    bool askGiven = false;   // receive: --ask was given (answers may come from a pipe)
     Answer continueExisting = Answer::Yes;
     bool continueGiven = false;
     bool once = false;
@@ -23,10 +25,10 @@ struct CliOptions {
     bool announce = true;
     quint16 port = 9950;
     int waitMs = 3000;  // list: how long to look
-    QString error;      // why the command line was refused; empty when it was not
+    QString error;      // the mistake in the command line, in one line; empty when none
 };
 
 CliOptions parseCliOptions(const QStringList& arguments);
 
-// The text of --help, exit codes included.
-QString cliUsage();
+// The text of --help, exit codes included; for one subcommand, its own part.
+QString cliUsage(CliOptions::Command command = CliOptions::Command::None);

@@ -1,5 +1,6 @@
 #include "cli/eventprinter.h"
 
+#include <QFileInfo>
 #include <QJsonDocument>
 #include <QJsonObject>
 
@@ -64,6 +65,22 @@ void EventPrinter::endBar() {
     }
 }
 
+void EventPrinter::start(const QString& path, qint64 size, const QString& address) {
+    if (m_style == Style::Json) {
+        json(QJsonDocument(QJsonObject{{QStringLiteral("event"), QStringLiteral("start")},
+                                       {QStringLiteral("name"), QFileInfo(path).fileName()},
+                                       {QStringLiteral("path"), path},
+                                       {QStringLiteral("size"), size},
+                                       {QStringLiteral("address"), address}})
+                 .toJson(QJsonDocument::Compact));
+        return;
+    }
+    print(QStringLiteral("Enviando %1 (%2 bytes, %3) a %4")
+              .arg(QFileInfo(path).fileName())
+              .arg(size)
+              .arg(humanBytes(static_cast<double>(size)), address));
+}
+
 void EventPrinter::offer(const QString& name, qint64 size, const QString& address) {
     if (m_style == Style::Json) {
         json(QJsonDocument(QJsonObject{{QStringLiteral("event"), QStringLiteral("offer")},
@@ -80,41 +97,33 @@ void EventPrinter::offer(const QString& name, qint64 size, const QString& addres
               .arg(humanBytes(static_cast<double>(size))));
 }
 
-void EventPrinter::started(qint64 startOffset) {
-    m_startOffset = startOffset;
-    m_clock.start();
-    m_sinceDraw.invalidate();
-    m_lastPercentLine = -1;
-}
-
 void EventPrinter::progress(const TransferProgress& p) {
-    if (!m_clock.isValid()) {
-        started(std::max<qint64>(0, p.bytesDone - 2048));
-    }
     const bool last = p.bytesDone >= p.total;
     if (m_sinceDraw.isValid() && m_sinceDraw.elapsed() < kRedrawMs && !last) {
         return;
     }
-    m_sinceDraw.start();
-    const double seconds = std::max<qint64>(m_clock.elapsed(), 1) / 1000.0;
-    const double rate = static_cast<double>(p.bytesDone - m_startOffset) / seconds;
     const int percent = p.total > 0 ? static_cast<int>(p.bytesDone * 100 / p.total) : 100;
-    const qint64 left = rate > 0 ? static_cast<qint64>((p.total - p.bytesDone) / rate) : 0;
+    if (m_style == Style::Lines && percent / 10 == m_lastPercentLine) {
+        return;  // a line per tenth of the way, so that a log stays short (and 100% once)
+    }
+    m_sinceDraw.start();
+    const double rate = static_cast<double>(p.bytesPerSecond);
+    const QString left = p.secondsLeft >= 0 ? clockText(p.secondsLeft) : QStringLiteral("--:--");
     switch (m_style) {
-        case Style::Json:
-            json(QJsonDocument(QJsonObject{{QStringLiteral("event"), QStringLiteral("progress")},
-                                           {QStringLiteral("bytes"), p.bytesDone},
-                                           {QStringLiteral("total"), p.total},
-                                           {QStringLiteral("percent"), percent},
-                                           {QStringLiteral("rate"), static_cast<qint64>(rate)},
-                                           {QStringLiteral("elapsed"), m_clock.elapsed() / 1000}})
-                     .toJson(QJsonDocument::Compact));
-            return;
-        case Style::Lines:
-            // A line per tenth of the way, so that a log stays short.
-            if (percent / 10 == m_lastPercentLine && !last) {
-                return;
+        case Style::Json: {
+            QJsonObject event{{QStringLiteral("event"), QStringLiteral("progress")},
+                              {QStringLiteral("bytes"), p.bytesDone},
+                              {QStringLiteral("total"), p.total},
+                              {QStringLiteral("percent"), percent},
+                              {QStringLiteral("rate"), p.bytesPerSecond},
+                              {QStringLiteral("elapsed"), p.movingMs / 1000}};
+            if (p.secondsLeft >= 0) {
+                event.insert(QStringLiteral("left"), p.secondsLeft);
             }
+            json(QJsonDocument(event).toJson(QJsonDocument::Compact));
+            return;
+        }
+        case Style::Lines:
             m_lastPercentLine = percent / 10;
             print(QStringLiteral("%1% %2 de %3, %4/s")
                       .arg(percent)
@@ -125,13 +134,12 @@ void EventPrinter::progress(const TransferProgress& p) {
             const int filled = percent * kBarWidth / 100;
             const QString bar =
                 QString(filled, QLatin1Char('#')) + QString(kBarWidth - filled, QLatin1Char('.'));
-            const QString line =
-                QStringLiteral("\r[%1] %2% %3 de %4  %5/s  %6  quedan %7  ")
-                    .arg(bar)
-                    .arg(percent, 3)
-                    .arg(humanBytes(static_cast<double>(p.bytesDone)),
-                         humanBytes(static_cast<double>(p.total)), humanBytes(rate),
-                         clockText(m_clock.elapsed() / 1000), clockText(left));
+            const QString line = QStringLiteral("\r[%1] %2% %3 de %4  %5/s  %6  quedan %7  ")
+                                     .arg(bar)
+                                     .arg(percent, 3)
+                                     .arg(humanBytes(static_cast<double>(p.bytesDone)),
+                                          humanBytes(static_cast<double>(p.total)),
+                                          humanBytes(rate), clockText(p.movingMs / 1000), left);
             std::fputs(line.toLocal8Bit().constData(), m_out);
             std::fflush(m_out);
             m_barShown = true;
@@ -151,15 +159,21 @@ void EventPrinter::info(const QString& text) {
     print(text);
 }
 
-void EventPrinter::outcome(const QString& text, int exitCode) {
-    m_clock.invalidate();
+void EventPrinter::outcome(const QString& text, int exitCode, const QString& kind,
+                           const QString& path) {
+    m_sinceDraw.invalidate();
+    m_lastPercentLine = -1;
     if (m_style == Style::Json) {
-        json(QJsonDocument(QJsonObject{{QStringLiteral("event"), QStringLiteral("outcome")},
-                                       {QStringLiteral("text"), text},
-                                       {QStringLiteral("code"), exitCode}})
-                 .toJson(QJsonDocument::Compact));
+        QJsonObject event{{QStringLiteral("event"), QStringLiteral("outcome")},
+                          {QStringLiteral("text"), text},
+                          {QStringLiteral("kind"), kind},
+                          {QStringLiteral("code"), exitCode}};
+        if (!path.isEmpty()) {
+            event.insert(QStringLiteral("path"), path);
+        }
+        json(QJsonDocument(event).toJson(QJsonDocument::Compact));
         return;
     }
     endBar();
-    print(text);
+    print(path.isEmpty() ? text : QStringLiteral("%1 Guardado en %2").arg(text, path));
 }

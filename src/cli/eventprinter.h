@@ -19,13 +19,17 @@ public:
     // Terminal when the output is one, else plain lines; JSON when asked for.
     static Style styleFor(bool json, FILE* out = stdout);
 
+    // A send begins: which file goes where.
+    void start(const QString& path, qint64 size, const QString& address);
     void offer(const QString& name, qint64 size, const QString& address);
-    // A transfer began at `startOffset` (bytes already there when it started).
-    void started(qint64 startOffset);
+    // Rate, time left and elapsed time are the engine's measure of this transfer.
     void progress(const TransferProgress& progress);
     // A line for the user ("Conectado.", "Pausa"); nothing in JSON but an "info" event.
     void info(const QString& text);
-    void outcome(const QString& text, int exitCode);
+    // How it ended. `kind` names the outcome for scripts ("sent", "bad-address", ...);
+    // `path` is where a received file was saved.
+    void outcome(const QString& text, int exitCode, const QString& kind,
+                 const QString& path = QString());
 
 private:
     void endBar();
@@ -34,9 +38,7 @@ private:
 
     Style m_style;
     FILE* m_out;
-    QElapsedTimer m_clock;
     QElapsedTimer m_sinceDraw;
-    qint64 m_startOffset = 0;
     bool m_barShown = false;
     int m_lastPercentLine = -1;
 };

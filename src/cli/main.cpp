@@ -3,6 +3,8 @@
 
 #include <QCoreApplication>
 
+#include <unistd.h>
+
 #include <cstdio>
 #include <memory>
 
@@ -35,6 +37,13 @@ QString defaultReceiveFolder() {
     return withFinalSlash(desktopFolder());
 }
 
+// A mistake in the command line: one line that names it, and where the help is.
+int usageError(const QString& error) {
+    std::fprintf(stderr, "ruvo-cli: %s (ayuda: ruvo-cli --help)\n",
+                 error.toLocal8Bit().constData());
+    return kExitUsage;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -45,17 +54,22 @@ int main(int argc, char** argv) {
     const CliOptions options = parseCliOptions(QCoreApplication::arguments());
     switch (options.command) {
         case CliOptions::Command::Help:
-            std::fputs(cliUsage().toLocal8Bit().constData(), stdout);
+            std::fputs(cliUsage(options.helpFor).toLocal8Bit().constData(), stdout);
             return kExitDone;
         case CliOptions::Command::Version:
             std::printf("ruvo-cli %s\n", PROJECT_VERSION);
             return kExitDone;
         case CliOptions::Command::None:
-            std::fprintf(stderr, "ruvo-cli: %s\n%s", options.error.toLocal8Bit().constData(),
-                         cliUsage().toLocal8Bit().constData());
-            return kExitError;
+            return usageError(options.error);
         default:
             break;
+    }
+    if (options.command == CliOptions::Command::Receive && !options.acceptAll &&
+        !options.askGiven && !::isatty(STDIN_FILENO)) {
+        // Nobody could answer: every offer would be declined without a word.
+        return usageError(QStringLiteral(
+            "receive sin terminal no puede preguntar: use --accept, o --ask para leer las "
+            "respuestas de la entrada"));
     }
 
     EventPrinter printer(EventPrinter::styleFor(options.json));
@@ -68,13 +82,13 @@ int main(int argc, char** argv) {
         exitCode = code;
         QCoreApplication::exit(code);
     };
+    // The commands start from the event loop: an outcome that comes at once (a wrong
+    // address) then ends the loop as any later one does.
     if (options.command == CliOptions::Command::Send) {
         send = std::make_unique<SendCommand>(options, printer);
         QObject::connect(send.get(), &SendCommand::finished, &app, finish);
         closer = std::make_unique<SignalCloser>([&send] { send->cancel(); });
-        if (!send->start()) {
-            return kExitError;
-        }
+        QMetaObject::invokeMethod(send.get(), &SendCommand::start, Qt::QueuedConnection);
     } else if (options.command == CliOptions::Command::Receive) {
         const QString folder =
             options.folder.isEmpty() ? defaultReceiveFolder() : withFinalSlash(options.folder);

@@ -5,6 +5,8 @@
 #include <utility>
 
 #include "cli/exitcode.h"
+#include "cli/localchecks.h"
+#include "cli/outcomekind.h"
 #include "common/outcometext.h"
 
 namespace {
@@ -22,17 +24,8 @@ ReceiveCommand::ReceiveCommand(const CliOptions& options, const QString& folder,
       m_service(options.port) {
     connect(&m_service, &ReceivingService::offerArrived, this, &ReceiveCommand::offered);
     connect(&m_service, &ReceivingService::questionAsked, this, &ReceiveCommand::asked);
-    connect(&m_service, &ReceivingService::receptionStarted, this, [this] {
-        m_started = true;
-        m_printer.started(0);
-    });
-    connect(&m_service, &ReceivingService::progress, this, [this](const TransferProgress& p) {
-        if (!m_started) {
-            m_started = true;  // continuing a partial file
-            m_printer.started(p.startOffset);
-        }
-        m_printer.progress(p);
-    });
+    connect(&m_service, &ReceivingService::progress, this,
+            [this](const TransferProgress& p) { m_printer.progress(p); });
     connect(&m_service, &ReceivingService::peerPaused, this,
             [this] { m_printer.info(QStringLiteral("Pausa (el emisor ha pausado)")); });
     connect(&m_service, &ReceivingService::busyPeerDismissed, this,
@@ -52,30 +45,52 @@ ReceiveCommand::ReceiveCommand(const CliOptions& options, const QString& folder,
 }
 
 bool ReceiveCommand::start() {
-    if (!QFileInfo(m_folder).isDir()) {
-        m_printer.outcome(QStringLiteral("La carpeta no existe: %1").arg(m_folder), kExitError);
+    if (const QString problem = folderProblem(m_folder); !problem.isEmpty()) {
+        m_printer.outcome(QStringLiteral("Carpeta de recepcion %1: %2").arg(m_folder, problem),
+                          kExitError, QStringLiteral("folder"));
+        return false;
+    }
+    if (const std::optional<ReceivingService::ListenError> error = m_service.listen()) {
+        QString problem = portProblem(m_options.port);
+        if (problem.isEmpty()) {
+            problem = error->message;
+        }
+        m_printer.outcome(QStringLiteral("El puerto %1 %2.").arg(m_options.port).arg(problem),
+                          kExitError, QStringLiteral("port-in-use"));
         return false;
     }
     m_service.setLaneEnabled(!m_options.classic);
-    if (const std::optional<ReceivingService::ListenError> error = m_service.listen()) {
-        m_printer.outcome(QStringLiteral("No se puede escuchar en el puerto %1: %2")
-                              .arg(m_options.port)
-                              .arg(error->message),
-                          kExitError);
-        return false;
-    }
     const bool lane = m_service.laneListening();
+    const quint16 port = m_service.listeningPort();
+    if (!m_options.classic && !lane) {
+        const quint16 lanePort = static_cast<quint16>(port + 1);
+        QString problem = portProblem(lanePort);
+        if (problem.isEmpty()) {
+            problem = QStringLiteral("no se puede abrir");
+        }
+        m_printer.info(QStringLiteral("Sin via rapida: el puerto %1 %2; solo el protocolo clasico.")
+                           .arg(lanePort)
+                           .arg(problem));
+    }
+    const QString name = ServiceAnnouncer::defaultName();
     if (m_options.announce) {
         m_announcer = std::make_unique<ServiceAnnouncer>(
-            ServiceAnnouncer::defaultName(), m_service.listeningPort(),
-            QList<QByteArray>{lane ? "lane=1" : "lane=0"});
+            name, port, QList<QByteArray>{lane ? "lane=1" : "lane=0"});
     }
     m_printer.info(
         QStringLiteral("Esperando ofertas en el puerto %1%2; se guardan en %3")
-            .arg(m_service.listeningPort())
-            .arg(lane ? QStringLiteral(" (via rapida en el %1)").arg(m_service.listeningPort() + 1)
-                      : QString())
+            .arg(port)
+            .arg(lane ? QStringLiteral(" (via rapida en el %1)").arg(port + 1) : QString())
             .arg(m_folder));
+    const QStringList addresses = reachableAddresses();
+    m_printer.info(QStringLiteral("Direcciones de esta computadora: %1%2")
+                       .arg(addresses.isEmpty()
+                                ? QStringLiteral("ninguna en la red (solo 127.0.0.1)")
+                                : addresses.join(QStringLiteral(", ")))
+                       .arg(port == 9950 ? QString() : QStringLiteral(" (con :%1)").arg(port)));
+    m_printer.info(m_options.announce
+                       ? QStringLiteral("Visible en la red local como %1").arg(name)
+                       : QStringLiteral("No visible en la red local (--no-announce)"));
     return true;
 }
 
@@ -85,15 +100,14 @@ void ReceiveCommand::cancel() {
         m_service.cancel();
         return;
     }
-    m_printer.outcome(outcomeText(Outcome::Cancelled, Side::Receiving), kExitCancelled);
+    m_printer.outcome(outcomeText(Outcome::Cancelled, Side::Receiving), kExitCancelled,
+                      outcomeKind(Outcome::Cancelled));
     emit finished(kExitCancelled);
 }
 
 void ReceiveCommand::offered(const ReceivingService::Offer& offer) {
     m_printer.offer(offer.name, offer.size, offer.address);
     m_offered = true;
-    m_declined = false;
-    m_started = false;
     if (m_options.acceptAll) {
         m_service.acceptOffer(m_folder);
         return;
@@ -106,7 +120,6 @@ void ReceiveCommand::offered(const ReceivingService::Offer& offer) {
         if (yes) {
             m_service.acceptOffer(m_folder);
         } else {
-            m_declined = true;
             m_service.decline();
         }
     });
@@ -117,7 +130,6 @@ void ReceiveCommand::asked(quint64 id, ReceivingService::Question question) {
         m_printer.info(QStringLiteral("El espacio libre es menor que el de archivo."));
         if (m_options.acceptAll) {
             // Unattended, a transfer that cannot fit would only wait for space: decline it.
-            m_declined = true;
             m_service.answer(id, false);
             m_service.decline();
             return;
@@ -125,7 +137,6 @@ void ReceiveCommand::asked(quint64 id, ReceivingService::Question question) {
         m_prompt.ask(QStringLiteral("¿Continuar?"), [this, id](bool yes) {
             m_service.answer(id, yes);
             if (!yes) {
-                m_declined = true;
                 m_service.decline();
             }
         });
@@ -136,13 +147,11 @@ void ReceiveCommand::asked(quint64 id, ReceivingService::Question question) {
             m_service.answer(id, true);
             return;
         case CliOptions::Answer::No:
-            m_declined = true;
             m_service.answer(id, false);
             return;
         case CliOptions::Answer::Ask:
             m_prompt.ask(QStringLiteral("¿Continuar con el archivo existente?"),
                          [this, id](bool yes) {
-                             m_declined = !yes;
                              m_service.answer(id, yes);
                          });
             return;
@@ -155,11 +164,16 @@ void ReceiveCommand::ended(Outcome outcome) {
         // A peer that left (or was sent away) without offering anything: no transfer.
         return;
     }
-    QString text = outcomeText(outcome, Side::Receiving);
+    if (m_cancelling) {
+        outcome = Outcome::Cancelled;
+    }
     int code = kExitError;
+    QString text = outcomeText(outcome, Side::Receiving);
+    QString path;
     switch (outcome) {
         case Outcome::Received:
             code = kExitDone;
+            path = m_service.targetPath();
             break;
         case Outcome::Declined:
         case Outcome::CancelledByPeer:
@@ -174,7 +188,8 @@ void ReceiveCommand::ended(Outcome outcome) {
         default:
             break;
     }
-    m_printer.outcome(text, code);
+    const QString kind = outcomeKind(outcome);
+    m_printer.outcome(text, code, kind, path);
     if (m_options.once || m_cancelling) {
         emit finished(code);
     }

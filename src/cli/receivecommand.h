@@ -21,7 +21,8 @@ public:
     ReceiveCommand(const CliOptions& options, const QString& folder, EventPrinter& printer,
                    QObject* parent = nullptr);
 
-    // Starts listening; false (after saying why) when the port cannot be opened.
+    // Starts listening; false (after saying why) when the folder cannot take files or the
+    // port cannot be opened. Says where it can be reached, and when the lane is missing.
     bool start();
     // Ctrl+C or SIGTERM: a transfer under way ends, its partial file stays for a later
     // resume, and the command ends as cancelled.
@@ -43,7 +44,5 @@ private:
     QTimer m_retryAfterDiskFull;
     std::unique_ptr<ServiceAnnouncer> m_announcer;  // null with --no-announce
     bool m_offered = false;
-    bool m_declined = false;
     bool m_cancelling = false;
-    bool m_started = false;
 };

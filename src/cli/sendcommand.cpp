@@ -1,53 +1,97 @@
 #include "cli/sendcommand.h"
 
+#include <QFileInfo>
+#include <QTimer>
+
 #include "cli/exitcode.h"
+#include "cli/localchecks.h"
+#include "cli/outcomekind.h"
 #include "common/outcometext.h"
 
+namespace {
+
+constexpr int kCancelGraceMs = 3000;
+
+}  // namespace
+
 SendCommand::SendCommand(const CliOptions& options, EventPrinter& printer, QObject* parent)
-    : QObject(parent), m_options(options), m_printer(printer), m_session(options.port, nullptr) {
+    : QObject(parent),
+      m_options(options),
+      m_printer(printer),
+      m_session(options.port, nullptr) {
     m_session.setLaneEnabled(!options.classic);
-    connect(&m_session, &SendingSession::connected, this,
-            [this] { m_printer.info(QStringLiteral("Conectado.")); });
+    connect(&m_session, &SendingSession::connected, this, [this] {
+        m_connected = true;
+        m_printer.info(QStringLiteral("Conectado."));
+        m_printer.info(QStringLiteral("Esperando respuesta de %1...").arg(m_options.address));
+    });
     connect(&m_session, &SendingSession::progress, this, [this](const TransferProgress& p) {
-        if (!m_served) {
-            m_served = true;
-            m_printer.started(p.startOffset);
-        }
+        m_served = true;
         m_printer.progress(p);
     });
     connect(&m_session, &SendingSession::peerPaused, this,
             [this] { m_printer.info(QStringLiteral("Pausa (el receptor ha pausado)")); });
     connect(&m_session, &SendingSession::sendingEnded, this,
             [this](Outcome outcome, bool) { ended(outcome); });
+    // The outcome is reported as it comes, and the program ends with it.
 }
 
-bool SendCommand::start() {
-    if (!m_session.chooseFile(m_options.file)) {
-        m_printer.outcome(outcomeText(Outcome::CannotOpen, Side::Sending), kExitError);
-        return false;
+void SendCommand::start() {
+    const QString& path = m_options.file;
+    QString problem = fileProblem(path);
+    if (problem.isEmpty() && !m_session.chooseFile(path)) {
+        problem = QStringLiteral("esta bloqueado o no se puede leer");
     }
+    if (!problem.isEmpty()) {
+        // Arguments given the wrong way round are the likeliest reason for a missing file.
+        if (!QFileInfo::exists(path) && QFileInfo(m_options.address).isFile()) {
+            problem += QStringLiteral(" (¿archivo y direccion al reves?)");
+        }
+        end(QStringLiteral("%1: %2: %3").arg(outcomeText(Outcome::CannotOpen, Side::Sending), path, problem),
+            kExitError, outcomeKind(Outcome::CannotOpen));
+        return;
+    }
+    m_printer.start(path, m_session.file()->size, m_options.address);
     m_session.start(m_options.address);
-    return true;
 }
 
 void SendCommand::cancel() {
-    m_session.cancel();
+    if (m_ended) {
+        emit finished(m_exitCode);  // a signal always ends the program
+        return;
+    }
+    if (m_session.state() != SendingSession::State::Idle) {
+        m_session.cancel();  // ends through sendingEnded
+        // Should the session not end by itself (a lane that never answers the cancel),
+        // the command ends all the same.
+        QTimer::singleShot(kCancelGraceMs, this, [this] { ended(Outcome::Cancelled); });
+        return;
+    }
+    ended(Outcome::Cancelled);
 }
 
 void SendCommand::ended(Outcome outcome) {
-    QString text = outcomeText(outcome, Side::Sending);
     int code = kExitError;
+    QString text = outcomeText(outcome, Side::Sending);
+    QString kind = outcomeKind(outcome);
     switch (outcome) {
         case Outcome::Sent:
             code = kExitDone;
             break;
         case Outcome::Busy:
-        case Outcome::Declined:
-        case Outcome::CancelledByPeer:
             code = kExitRefused;
             break;
         case Outcome::Cancelled:
             code = kExitCancelled;
+            break;
+        case Outcome::ConnectionError:
+            if (!m_connected) {
+                text += QStringLiteral(" No se pudo conectar con %1.").arg(m_options.address);
+            }
+            break;
+        case Outcome::Declined:
+        case Outcome::CancelledByPeer:
+            code = kExitRefused;
             break;
         case Outcome::PeerLeft:
             text = QStringLiteral("Desconectado.");
@@ -55,6 +99,15 @@ void SendCommand::ended(Outcome outcome) {
         default:
             break;
     }
-    m_printer.outcome(text, code);
+    end(text, code, kind);
+}
+
+void SendCommand::end(const QString& text, int code, const QString& kind) {
+    if (m_ended) {
+        return;  // one outcome per send
+    }
+    m_ended = true;
+    m_exitCode = code;
+    m_printer.outcome(text, code, kind);
     emit finished(code);
 }

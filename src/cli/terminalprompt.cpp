@@ -1,7 +1,9 @@
 #include "cli/terminalprompt.h"
 
 #include <QSocketNotifier>
+#include <QStringList>
 
+#include <termios.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -17,10 +19,17 @@ void TerminalPrompt::ask(const QString& question, std::function<void(bool)> answ
         finish(false);
     }
     m_answered = std::move(answered);
-    m_line.clear();
-    std::fputs((question + QStringLiteral(" [s/n] ")).toLocal8Bit().constData(), stdout);
+    if (::isatty(STDIN_FILENO)) {
+        ::tcflush(STDIN_FILENO, TCIFLUSH);
+        m_line.clear();
+    }
+    std::fputs((question + QStringLiteral(" [s/N] ")).toLocal8Bit().constData(), stdout);
     std::fflush(stdout);
     m_notifier->setEnabled(true);
+    if (m_line.contains('\n')) {
+        // An answer a pipe sent ahead is already here: no further input may come for it.
+        QMetaObject::invokeMethod(this, &TerminalPrompt::takeLine, Qt::QueuedConnection);
+    }
 }
 
 void TerminalPrompt::readInput() {
@@ -32,12 +41,23 @@ void TerminalPrompt::readInput() {
         return;
     }
     m_line.append(buffer, n);
+    takeLine();
+}
+
+void TerminalPrompt::takeLine() {
     const qsizetype end = m_line.indexOf('\n');
-    if (end < 0) {
+    if (end < 0 || !m_answered) {
         return;
     }
-    const QByteArray answer = m_line.first(end).trimmed().toLower();
-    finish(answer == "s" || answer == "si" || answer == "y" || answer == "yes");
+    const QByteArray answer = m_line.first(end);
+    m_line.remove(0, end + 1);  // a pipe's next answers wait for their questions
+    finish(isYes(answer));
+}
+
+bool TerminalPrompt::isYes(const QByteArray& line) {
+    static const QStringList yes = {QStringLiteral("sí"), QStringLiteral("si"), QStringLiteral("s"),
+                                    QStringLiteral("yes"), QStringLiteral("y")};
+    return yes.contains(QString::fromUtf8(line).trimmed().toLower());
 }
 
 void TerminalPrompt::finish(bool yes) {

@@ -8,8 +8,10 @@
 class QSocketNotifier;
 
 // Yes/no questions on the terminal, answered without blocking the event loop: the transfer
-// roles go on (and may make a question stale) while the user thinks. The end of the input
-// counts as "no".
+// roles go on (and may make a question stale) while the user thinks. "No" is the default:
+// only a yes word (isYes) accepts, and the end of the input counts as "no". What was typed
+// on a terminal before a question is dropped, so that it never answers a later offer;
+// answers coming from a pipe are read in order.
 class TerminalPrompt : public QObject {
     Q_OBJECT
 
@@ -21,8 +23,13 @@ public:
     void ask(const QString& question, std::function<void(bool yes)> answered);
     bool isAsking() const { return static_cast<bool>(m_answered); }
 
+    // "sí", "si", "s", "yes" or "y", in any case, spaces around ignored.
+    static bool isYes(const QByteArray& line);
+
 private:
     void readInput();
+    // Answers the open question with the first whole line read, if there is one.
+    void takeLine();
     void finish(bool yes);
 
     QSocketNotifier* m_notifier;

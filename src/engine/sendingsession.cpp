@@ -3,7 +3,6 @@
 #include <QCoreApplication>
 #include <QHostAddress>
 #include <QPointer>
-#include <QRegularExpression>
 #include <QThreadPool>
 
 #include <arpa/inet.h>
@@ -12,16 +11,10 @@
 
 #include "engine/classicsendingtransfer.h"
 #include "engine/lanesendingtransfer.h"
+#include "engine/peeraddress.h"
 #include "engine/receivingservice.h"
 
 namespace {
-
-// Digits and dots only: taken as a dotted address exactly as typed, whatever it holds.
-// Anything else is a name to look up.
-bool looksDotted(const QString& address) {
-    static const QRegularExpression dotted(QStringLiteral("^[0-9.]*$"));
-    return dotted.match(address).hasMatch();
-}
 
 // The first IPv4 address of `name` as dotted text, by the system's resolver (so names of the
 // local network resolve wherever the system resolves them); empty when there is none.
@@ -43,7 +36,7 @@ QString resolveIPv4(const QByteArray& name) {
 }  // namespace
 
 SendingSession::SendingSession(quint16 port, ReceivingService* listener, QObject* parent)
-    : QObject(parent), m_listener(listener), m_port(port), m_clock(this) {}
+    : QObject(parent), m_listener(listener), m_port(port), m_peerPort(port), m_clock(this) {}
 
 SendingSession::~SendingSession() {
     if (m_transfer != nullptr) {
@@ -73,15 +66,29 @@ void SendingSession::start(const QString& address) {
     if (m_listener) {
         m_listener->stopListening();
     }
-    if (looksDotted(address)) {
-        connectTo(address);
+    const PeerAddress peer = parsePeerAddress(address, m_port);
+    if (peer.kind == PeerAddress::Kind::Bad) {
+        // Said from the event loop, as every other end: never before this returns.
+        QMetaObject::invokeMethod(
+            this,
+            [this] {
+                if (m_state == State::Connecting && m_transfer == nullptr && m_lookup == 0) {
+                    finish(Outcome::BadAddress);
+                }
+            },
+            Qt::QueuedConnection);
+        return;
+    }
+    m_peerPort = peer.port;
+    if (peer.kind == PeerAddress::Kind::Dotted) {
+        connectTo(peer.host);
         return;
     }
     // A name is looked up on a worker, so the program goes on meanwhile; the answer is taken
     // only if this send still waits for it.
     const quint64 lookup = ++m_lookup;
     const QPointer<SendingSession> self(this);
-    const QByteArray name = address.toUtf8();
+    const QByteArray name = peer.host.toUtf8();
     QThreadPool::globalInstance()->start([self, lookup, name] {
         const QString found = resolveIPv4(name);
         QMetaObject::invokeMethod(
@@ -109,7 +116,8 @@ void SendingSession::lookedUp(quint64 lookup, const QString& address) {
 
 void SendingSession::connectTo(const QString& address) {
     const QHostAddress host(address);
-    if (!m_laneEnabled || host.protocol() != QAbstractSocket::IPv4Protocol || m_port == 65535) {
+    if (!m_laneEnabled || host.protocol() != QAbstractSocket::IPv4Protocol ||
+        m_peerPort == 65535) {
         connectClassic(address);
         return;
     }
@@ -124,13 +132,13 @@ void SendingSession::connectTo(const QString& address) {
     });
     connect(lane, &Transfer::connected, this, [this] { m_laneAttempt = false; });
     follow(lane);
-    lane->start(host, static_cast<quint16>(m_port + 1));
+    lane->start(host, static_cast<quint16>(m_peerPort + 1));
 }
 
 void SendingSession::connectClassic(const QString& address) {
     auto* classic = new ClassicSendingTransfer(*m_file, this);
     follow(classic);
-    classic->start(address, m_port);
+    classic->start(address, m_peerPort);
 }
 
 void SendingSession::follow(Transfer* transfer) {

@@ -35,9 +35,10 @@ public:
     bool chooseFile(const QString& path);
     const std::optional<OutgoingFile>& file() const { return m_file; }
 
-    // Connects to `address` (a dotted IPv4 address, or a name looked up first) and offers
-    // the chosen file. An address that cannot be used ends it as BadAddress, never before
-    // this returns.
+    // Connects to `address` (a dotted IPv4 address, or a name looked up first, either with
+    // an optional ":PORT" that replaces this session's port for this send) and offers the
+    // chosen file. An address that cannot be used ends it as BadAddress, never before this
+    // returns.
     void start(const QString& address);
     // Ends the send; the receiver keeps what it has.
     void cancel();
@@ -76,7 +77,8 @@ private:
     void finish(Outcome outcome);
 
     ReceivingService* m_listener;
-    quint16 m_port;
+    quint16 m_port;      // for an address without ":PORT"
+    quint16 m_peerPort;  // the send under way's: the classic protocol's, the lane on the next
     TransferClock m_clock;
     State m_state = State::Idle;
     std::optional<OutgoingFile> m_file;

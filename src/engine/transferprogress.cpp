@@ -1,6 +1,8 @@
 #include "engine/transferprogress.h"
 
 #include "engine/transferclock.h"
+
+#include <algorithm>
 #include "transfer/protocol.h"
 
 TransferProgress makeProgress(Transfer::Carrier carrier, qint64 done, qint64 total,
@@ -10,10 +12,19 @@ TransferProgress makeProgress(Transfer::Carrier carrier, qint64 done, qint64 tot
     const qint64 index = carrier == Transfer::Carrier::Classic
                              ? (done > 0 ? (done - 1) / kBlockSize : 0)
                              : done / kBlockSize;
-    return TransferProgress{done,
-                            total,
-                            startOffset,
-                            clock.seconds(),
-                            clock.movingMs(),
-                            computeProgress(index, total, clock.seconds())};
+    TransferProgress progress;
+    progress.bytesDone = done;
+    progress.total = total;
+    progress.startOffset = startOffset;
+    progress.elapsedSeconds = clock.seconds();
+    progress.movingMs = clock.movingMs();
+    if (progress.movingMs > 0 && progress.bytesMoved() > 0) {
+        progress.bytesPerSecond = progress.bytesMoved() * 1000 / progress.movingMs;
+        progress.secondsLeft = std::max<qint64>(0, total - done) / progress.bytesPerSecond;
+    }
+    progress.figures = computeProgress(index, total, clock.seconds());
+    if (carrier != Transfer::Carrier::Classic) {
+        progress.figures.rateKb = progress.bytesPerSecond / 1024;
+    }
+    return progress;
 }

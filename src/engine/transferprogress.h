@@ -15,6 +15,8 @@ struct TransferProgress {
     qint64 startOffset = 0;  // bytes that were there before this transfer (a continued file)
     int elapsedSeconds = 0;  // the seconds counted while data flowed
     qint64 movingMs = 0;     // the same in milliseconds, paused time not counted
+    qint64 bytesPerSecond = 0;  // bytes moved over movingMs; 0 until it can be told
+    qint64 secondsLeft = -1;    // at that rate; -1 until it can be told
     ProgressFigures figures;
 
     // Bytes moved by this transfer, for rates and time left.
@@ -22,6 +24,7 @@ struct TransferProgress {
 };
 
 // The progress of `done` bytes of `total`, with the figures of its carrier: a classic
-// transfer shows the window's per-block arithmetic, the lane the same over its byte count.
+// transfer shows the window's per-block arithmetic; the lane's rate is the measured one,
+// which leaves out a continued file's bytes and the time spent paused.
 TransferProgress makeProgress(Transfer::Carrier carrier, qint64 done, qint64 total,
                               qint64 startOffset, const TransferClock& clock);

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include "cli/clioptions.h"
+#include "cli/terminalprompt.h"
 
 namespace {
 
@@ -39,6 +40,13 @@ TEST(CliOptions, CommandLinesAreReadOrRefused) {
         {"receive --bogus", Command::None, true},
         {"--help", Command::Help, false},
         {"send x --version", Command::Version, false},
+        {"send --port=7000 f.bin 10.0.0.1", Command::Send, false},
+        {"send --port= f.bin 10.0.0.1", Command::None, true},
+        {"send --json=1 f.bin 10.0.0.1", Command::None, true},
+        {"send -- -f.bin 10.0.0.1", Command::Send, false},
+        {"send -x f.bin 10.0.0.1", Command::None, true},
+        {"receive --dir=/x --continue=no", Command::Receive, false},
+        {"list --wait=0.5", Command::List, false},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.line);
@@ -76,6 +84,48 @@ TEST(CliOptions, ValuesAndDefaults) {
     o = parse(QStringLiteral("receive --accept --continue no"));
     EXPECT_EQ(o.continueExisting, Answer::No);
     EXPECT_TRUE(cliUsage().contains(QStringLiteral("Codigos de salida")));
+
+    o = parse(QStringLiteral("send --port=7000 -- --raro.bin h.local:7100"));
+    EXPECT_EQ(o.port, 7000);
+    EXPECT_EQ(o.file, QStringLiteral("--raro.bin"));
+    EXPECT_EQ(o.address, QStringLiteral("h.local:7100"));
+    o = parse(QStringLiteral("receive --dir=/x --continue=no --accept"));
+    EXPECT_EQ(o.folder, QStringLiteral("/x"));
+    EXPECT_EQ(o.continueExisting, Answer::No);
+}
+
+// A mistake is named in one line; each subcommand has its own help.
+TEST(CliOptions, MistakesAreNamedAndHelpIsPerSubcommand) {
+    EXPECT_EQ(parse(QStringLiteral("receive --bogus")).error,
+              QStringLiteral("Opcion desconocida: --bogus"));
+    EXPECT_EQ(parse(QStringLiteral("send f.bin")).error, QStringLiteral("Falta la direccion"));
+    EXPECT_EQ(parse(QStringLiteral("send f.bin h x")).error, QStringLiteral("Sobra: x"));
+    EXPECT_EQ(parse(QStringLiteral("fly")).error, QStringLiteral("Orden no valida: fly"));
+    EXPECT_EQ(parse(QStringLiteral("list --wait")).error,
+              QStringLiteral("Falta el valor de --wait"));
+    for (const auto& [line, command] :
+         {std::pair{"send --help", Command::Send}, std::pair{"receive -h", Command::Receive},
+          std::pair{"list --help", Command::List}, std::pair{"--help", Command::None}}) {
+        SCOPED_TRACE(line);
+        const CliOptions o = parse(QString::fromUtf8(line));
+        EXPECT_EQ(o.command, Command::Help);
+        EXPECT_EQ(o.helpFor, command);
+    }
+    const QString send = cliUsage(Command::Send);
+    EXPECT_TRUE(send.contains(QStringLiteral("ruvo-cli send")));
+    EXPECT_FALSE(send.contains(QStringLiteral("ruvo-cli receive")));
+    EXPECT_FALSE(cliUsage(Command::List).contains(QStringLiteral("--accept")));
+    EXPECT_TRUE(cliUsage(Command::Receive).contains(QStringLiteral("--accept")));
+    EXPECT_TRUE(cliUsage().contains(QStringLiteral("64")));
+}
+
+TEST(TerminalPrompt, YesInSpanishOrEnglishAnyCaseElseNo) {
+    for (const char* yes : {"sí", "SÍ", "Sí", "si", "SI", "s", "S", "yes", "YES", "y", " si \r"}) {
+        EXPECT_TRUE(TerminalPrompt::isYes(QByteArray(yes))) << yes;
+    }
+    for (const char* no : {"", "n", "no", "N", "clear", "sii", "ye", "yes please", "oui"}) {
+        EXPECT_FALSE(TerminalPrompt::isYes(QByteArray(no))) << no;
+    }
 }
 
 }  // namespace

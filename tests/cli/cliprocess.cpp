@@ -2,12 +2,17 @@
 
 #include <QProcessEnvironment>
 
+#include <netinet/in.h>
 #include <signal.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
 #include "endtoend/copies.h"
 
 QString cliPath() {
-    return QStringLiteral(RUVO_CLI_PATH);
+    // Another build of ruvo-cli may be put under these tests (an older one, to compare).
+    const QString other = qEnvironmentVariable("RUVO_CLI_UNDER_TEST");
+    return other.isEmpty() ? QStringLiteral(RUVO_CLI_PATH) : other;
 }
 
 QProcessEnvironment CliProcess::defaultEnvironment() {
@@ -16,9 +21,13 @@ QProcessEnvironment CliProcess::defaultEnvironment() {
     return environment;
 }
 
-CliProcess::CliProcess(const QStringList& arguments, const QProcessEnvironment& environment)
+CliProcess::CliProcess(const QStringList& arguments, const QProcessEnvironment& environment,
+                       int stdinFd)
     : m_process(std::make_unique<QProcess>()) {
     m_process->setProcessEnvironment(environment);
+    if (stdinFd >= 0) {
+        m_process->setChildProcessModifier([stdinFd] { ::dup2(stdinFd, STDIN_FILENO); });
+    }
     m_process->setProcessChannelMode(QProcess::MergedChannels);
     m_process->start(cliPath(), arguments);
     m_process->waitForStarted(10000);
@@ -39,6 +48,10 @@ bool CliProcess::waitForOutput(const QByteArray& text, int timeoutMs) {
                },
                timeoutMs) &&
            output().contains(text);
+}
+
+bool CliProcess::waitForEnd(int timeoutMs) {
+    return waitUntil([&] { return m_process->state() == QProcess::NotRunning; }, timeoutMs);
 }
 
 int CliProcess::waitForExit(int timeoutMs) {
@@ -64,4 +77,26 @@ QByteArray CliProcess::output() const {
     const QByteArray more = m_process->readAll();
     m_output += more;
     return m_output;
+}
+
+quint16 freePort() {
+    for (int attempt = 0; attempt < 20; ++attempt) {
+        const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        socklen_t length = sizeof address;
+        ::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
+        ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length);
+        ::close(fd);
+        const quint16 port = ntohs(address.sin_port);
+        if (port < 65000) {
+            return port;
+        }
+    }
+    return 0;
+}
+
+QString arg(quint16 port) {
+    return QString::number(port);
 }

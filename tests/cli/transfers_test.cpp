@@ -6,14 +6,14 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QFontMetrics>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
-#include <QTemporaryDir>
 
-#include <netinet/in.h>
+#include <pty.h>
 #include <signal.h>
-#include <sys/socket.h>
 #include <unistd.h>
 
 #include "cli/cliprocess.h"
@@ -24,36 +24,6 @@
 #include "widgets/percentgauge.h"
 
 namespace {
-
-// A port nobody listens on now (the system's choice), with the one above it free too.
-quint16 freePort() {
-    for (int attempt = 0; attempt < 20; ++attempt) {
-        const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-        sockaddr_in address{};
-        address.sin_family = AF_INET;
-        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        socklen_t length = sizeof address;
-        ::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
-        ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length);
-        ::close(fd);
-        const quint16 port = ntohs(address.sin_port);
-        if (port < 65000) {
-            return port;
-        }
-    }
-    return 0;
-}
-
-QString arg(quint16 port) {
-    return QString::number(port);
-}
-
-struct Folders {
-    QTemporaryDir source;
-    QTemporaryDir target;
-    QString sourceFile(const QString& name) const { return source.path() + u'/' + name; }
-    QString targetFile(const QString& name) const { return target.path() + u'/' + name; }
-};
 
 // A receiving ruvo-cli that accepts everything once, on a free port.
 std::unique_ptr<CliProcess> receiverOnce(const Folders& folders, quint16 port,
@@ -87,21 +57,28 @@ TEST(CliTransfers, CliToCliMovesFilesOfEverySizeAndName) {
         EXPECT_EQ(sender.waitForExit(), kExitDone) << sender.output().toStdString();
         EXPECT_EQ(receiver->waitForExit(), kExitDone) << receiver->output().toStdString();
         EXPECT_TRUE(sender.output().contains("Enviado!"));
-        EXPECT_TRUE(receiver->output().contains("Recibido!"));
+        EXPECT_TRUE(receiver->output().contains("Recibido! Guardado en " +
+                                                folders.targetFile(name).toUtf8()));
         EXPECT_EQ(readFile(folders.targetFile(name)), content);
+        // Into a pipe: one line per tenth of the way, so "100%" once on each side.
+        EXPECT_EQ(sender.output().count("100%"), 1) << sender.output().toStdString();
+        EXPECT_EQ(receiver->output().count("100%"), 1) << receiver->output().toStdString();
+        EXPECT_EQ(sender.output().count("Esperando respuesta de 127.0.0.1..."), 1);
     }
 }
 
 TEST(CliTransfers, APartialFileIsContinuedOrTheOfferDeclined) {
-    const QByteArray content = patternBytes(300000, 9);
+    const QByteArray content = patternBytes(24 * 1024 * 1024, 9);
+    const qsizetype partial = 20 * 1024 * 1024;
     for (const char* answer : {"yes", "no"}) {
         SCOPED_TRACE(answer);
         Folders folders;
         writeFile(folders.sourceFile(QStringLiteral("f.bin")), content);
-        writeFile(folders.targetFile(QStringLiteral("f.bin")), content.first(100000));
+        writeFile(folders.targetFile(QStringLiteral("f.bin")), content.first(partial));
         const quint16 port = freePort();
-        auto receiver = receiverOnce(folders, port,
-                                     {QStringLiteral("--continue"), QString::fromLatin1(answer)});
+        auto receiver = receiverOnce(
+            folders, port,
+            {QStringLiteral("--continue"), QString::fromLatin1(answer), QStringLiteral("--json")});
         CliProcess sender({QStringLiteral("send"), folders.sourceFile(QStringLiteral("f.bin")),
                            QStringLiteral("127.0.0.1"), QStringLiteral("--port"), arg(port)});
         const bool yes = QByteArray(answer) == "yes";
@@ -110,7 +87,14 @@ TEST(CliTransfers, APartialFileIsContinuedOrTheOfferDeclined) {
         EXPECT_EQ(receiver->waitForExit(), yes ? kExitDone : kExitRefused)
             << receiver->output().toStdString();
         EXPECT_EQ(readFile(folders.targetFile(QStringLiteral("f.bin"))),
-                  yes ? content : content.first(100000));
+                  yes ? content : content.first(partial));
+        // The 20 MiB already there were not moved now: no rate counts them.
+        for (const QByteArray& line : receiver->output().split('\n')) {
+            const QJsonObject event = QJsonDocument::fromJson(line).object();
+            if (event.value(QStringLiteral("event")) == QStringLiteral("progress")) {
+                EXPECT_LT(event.value(QStringLiteral("rate")).toDouble(), 5e9) << line.data();
+            }
+        }
     }
 }
 
@@ -132,7 +116,7 @@ TEST(CliTransfers, BusyAndRefusedAndPortTaken) {
 
     // The port is taken: one line that names it.
     CliProcess taken({QStringLiteral("receive"), QStringLiteral("--dir"), folders.target.path(),
-                      QStringLiteral("--port"), arg(port)});
+                      QStringLiteral("--accept"), QStringLiteral("--port"), arg(port)});
     EXPECT_EQ(taken.waitForExit(), kExitError);
     EXPECT_TRUE(taken.output().contains(QByteArray::number(port))) << taken.output().toStdString();
 
@@ -144,12 +128,46 @@ TEST(CliTransfers, BusyAndRefusedAndPortTaken) {
     CliProcess refused({QStringLiteral("send"), folders.sourceFile(QStringLiteral("f.bin")),
                         QStringLiteral("127.0.0.1"), QStringLiteral("--port"), arg(freePort())});
     EXPECT_EQ(refused.waitForExit(), kExitError);
-    EXPECT_TRUE(refused.output().contains("Error en la conexion."));
+    EXPECT_TRUE(refused.output().contains("Error en la conexion."))
+        << refused.output().toStdString();
+    EXPECT_EQ(first.output().count("Esperando respuesta de 127.0.0.1..."), 1);
     CliProcess badName({QStringLiteral("send"), folders.sourceFile(QStringLiteral("f.bin")),
                         QStringLiteral("no-such-host.invalid"), QStringLiteral("--port"),
                         arg(port)});
     EXPECT_EQ(badName.waitForExit(), kExitError);
     EXPECT_TRUE(badName.output().contains("Direccion Erronea."));
+}
+
+// With --json the sender names the file at the start and the receiver where it saved it;
+// HOST:PORT finds a receiver on another port.
+TEST(CliTransfers, JsonNamesTheFileAndWhereItWasSaved) {
+    Folders folders;
+    const QByteArray content = patternBytes(70000, 4);
+    writeFile(folders.sourceFile(QStringLiteral("nota.txt")), content);
+    const quint16 port = freePort();
+    auto receiver = receiverOnce(folders, port, {QStringLiteral("--json")});
+    const QString address = QStringLiteral("127.0.0.1:%1").arg(port);
+    CliProcess sender({QStringLiteral("send"), QStringLiteral("--json"),
+                       folders.sourceFile(QStringLiteral("nota.txt")), address});
+    EXPECT_EQ(sender.waitForExit(), kExitDone) << sender.output().toStdString();
+    EXPECT_EQ(receiver->waitForExit(), kExitDone) << receiver->output().toStdString();
+    const QJsonObject start =
+        QJsonDocument::fromJson(sender.output().split('\n').value(0)).object();
+    EXPECT_EQ(start.value(QStringLiteral("event")), QStringLiteral("start"));
+    EXPECT_EQ(start.value(QStringLiteral("name")), QStringLiteral("nota.txt"));
+    EXPECT_EQ(start.value(QStringLiteral("size")).toInteger(), content.size());
+    EXPECT_EQ(start.value(QStringLiteral("address")), address);
+    QJsonObject outcome;
+    for (const QByteArray& line : receiver->output().split('\n')) {
+        const QJsonObject event = QJsonDocument::fromJson(line).object();
+        if (event.value(QStringLiteral("event")) == QStringLiteral("outcome")) {
+            outcome = event;
+        }
+    }
+    EXPECT_EQ(outcome.value(QStringLiteral("kind")), QStringLiteral("received"));
+    EXPECT_EQ(outcome.value(QStringLiteral("path")),
+              folders.targetFile(QStringLiteral("nota.txt")));
+    EXPECT_EQ(readFile(folders.targetFile(QStringLiteral("nota.txt"))), content);
 }
 
 // Ctrl+C on either side ends the transfer in order: the receiver keeps a partial file that
@@ -186,9 +204,15 @@ TEST(CliTransfers, WindowAndCliTalkBothWays) {
     const quint16 port = freePort();
     auto receiver = receiverOnce(folders, port);
     Copy window(port);
-    window.send(folders.sourceFile(QStringLiteral("ventana.bin")));
+    // A partial address that the system would complete to 127.0.0.1 goes nowhere.
+    window.send(folders.sourceFile(QStringLiteral("ventana.bin")), QStringLiteral("127.1"));
+    ASSERT_TRUE(waitUntil([&] { return window.panel(1) == QStringLiteral("Direccion Erronea."); }));
+    EXPECT_FALSE(receiver->output().contains("Oferta de")) << receiver->output().toStdString();
+    Copy other(freePort());  // a plain address would go where nobody listens
+    other.send(folders.sourceFile(QStringLiteral("ventana.bin")),
+               QStringLiteral("127.0.0.1:%1").arg(port));
     EXPECT_EQ(receiver->waitForExit(), kExitDone) << receiver->output().toStdString();
-    ASSERT_TRUE(waitUntil([&] { return window.panel(1) == QStringLiteral("Enviado!"); }));
+    ASSERT_TRUE(waitUntil([&] { return other.panel(1) == QStringLiteral("Enviado!"); }));
     EXPECT_EQ(readFile(folders.targetFile(QStringLiteral("ventana.bin"))), content);
 
     // CLI to window.
@@ -233,6 +257,31 @@ TEST(CliTransfers, WindowAndCliTalkBothWaysOverTheLane) {
     ASSERT_TRUE(waitUntil([&] { return window.panel(1) == QStringLiteral("Recibido!"); }));
     EXPECT_EQ(readFile(window.receiveFolder() + QStringLiteral("rapido.bin")), content);
     EXPECT_EQ(window.w().Progreso->ForeColor(), QColor(0, 112, 0));
+}
+
+// On a terminal, a line typed before a question never answers it: the "s" typed while
+// nobody asked is dropped, and the "n" typed at the question declines.
+TEST(CliTransfers, WhatWasTypedBeforeAQuestionIsDropped) {
+    int terminal = -1;
+    int input = -1;
+    ASSERT_EQ(::openpty(&terminal, &input, nullptr, nullptr, nullptr), 0);
+    Folders folders;
+    writeFile(folders.sourceFile(QStringLiteral("f.bin")), "abc");
+    const quint16 port = freePort();
+    CliProcess receiver({QStringLiteral("receive"), QStringLiteral("--dir"), folders.target.path(),
+                         QStringLiteral("--once"), QStringLiteral("--port"), arg(port)},
+                        CliProcess::defaultEnvironment(), input);
+    ASSERT_TRUE(receiver.waitForOutput("Esperando ofertas"));
+    ASSERT_EQ(::write(terminal, "s\n", 2), 2);
+    CliProcess sender({QStringLiteral("send"), folders.sourceFile(QStringLiteral("f.bin")),
+                       QStringLiteral("127.0.0.1"), QStringLiteral("--port"), arg(port)});
+    ASSERT_TRUE(receiver.waitForOutput("¿Recibir f.bin? [s/N]"));
+    EXPECT_FALSE(sender.waitForEnd(1000)) << "the answer typed before the question was taken";
+    ASSERT_EQ(::write(terminal, "n\n", 2), 2);
+    EXPECT_EQ(sender.waitForExit(), kExitRefused) << sender.output().toStdString();
+    EXPECT_EQ(receiver.waitForExit(), kExitRefused) << receiver.output().toStdString();
+    ::close(terminal);
+    ::close(input);
 }
 
 TEST(CliTransfers, RunsWithNoDisplayAtAll) {
