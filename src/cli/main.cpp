@@ -13,6 +13,7 @@
 #include "cli/receivecommand.h"
 #include "cli/sendcommand.h"
 #include "engine/receivefolder.h"
+#include "lane/filesizelimit.h"
 #include "lane/largebuffers.h"
 #include "shell/settingsstore.h"
 #include "shell/signalcloser.h"
@@ -39,6 +40,7 @@ QString defaultReceiveFolder() {
 
 int main(int argc, char** argv) {
     keepLargeBuffersInTheHeap();
+    failWritesPastTheFileSizeLimit();
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("ruvo-cli"));
     QCoreApplication::setApplicationVersion(QStringLiteral(PROJECT_VERSION));

@@ -17,6 +17,7 @@ namespace {
 const char* const kDismissed = "ruvoDismissed";
 constexpr int kDismissDelayMs = 500;
 constexpr int kIntruderMs = 6000;
+constexpr int kAcceptPauseMs = 100;
 
 bool isDismissed(const TSocketConnection* connection) {
     return connection->property(kDismissed).toBool();
@@ -81,6 +82,13 @@ void ReceivingService::openLane() {
     if (m_laneServer == nullptr) {
         m_laneServer = new QTcpServer(this);
         connect(m_laneServer, &QTcpServer::newConnection, this, &ReceivingService::laneConnect);
+        // Out of descriptors, the server stops accepting: it tries again a moment later
+        // (as the classic listener does) instead of staying deaf or spinning.
+        connect(m_laneServer, &QTcpServer::acceptError, this, [this] {
+            QTimer::singleShot(kAcceptPauseMs, m_laneServer, [server = m_laneServer] {
+                server->resumeAccepting();
+            });
+        });
     }
     m_laneServer->listen(QHostAddress::AnyIPv4, static_cast<quint16>(port + 1));
 }
@@ -88,12 +96,13 @@ void ReceivingService::openLane() {
 void ReceivingService::laneConnect() {
     while (QTcpSocket* socket = m_laneServer->nextPendingConnection()) {
         const bool busy = isServing() || m_state != State::Idle;
-        auto* session = new LaneReceivingSession(socket, busy, this);
         if (busy) {
-            connect(session, &LaneReceivingSession::ended, session, &QObject::deleteLater);
+            // Told at once and closed within half a second, as on the classic port.
+            delete new LaneReceivingSession(socket, true, this);
             emit busyPeerDismissed();
             continue;
         }
+        auto* session = new LaneReceivingSession(socket, false, this);
         m_lane = session;
         m_state = State::Connected;
         m_outcome = Outcome::None;
@@ -144,6 +153,11 @@ void ReceivingService::laneConnect() {
             m_elapsed->SwitchOff();
             emit diskFull();
         });
+        connect(session, &LaneReceivingSession::savedUnderOtherName, this,
+                [this](const QString& path) {
+                    m_target = path;
+                    emit savedUnderOtherName(path);
+                });
         connect(session, &LaneReceivingSession::ended, this,
                 [this](LaneReceivingSession::End end) { laneEnded(static_cast<int>(end)); });
         emit peerConnected(session->peerAddress());
@@ -160,9 +174,6 @@ void ReceivingService::laneEnded(int endValue) {
                 break;
             case End::Mismatch:
                 outcome = Outcome::Corrupted;
-                break;
-            case End::Refused:
-                outcome = Outcome::PartialDiffers;
                 break;
             case End::WriteFailed:
                 outcome = Outcome::CannotWrite;
@@ -182,6 +193,7 @@ void ReceivingService::laneEnded(int endValue) {
                 break;
         }
     }
+    m_lane->disconnect(this);
     m_lane->deleteLater();
     m_lane = nullptr;
     m_served = nullptr;
@@ -486,7 +498,9 @@ void ReceivingService::answer(quint64 id, bool yes) {
         return;
     }
     if (m_lane != nullptr) {
-        m_lane->accept(m_target);  // continues the file from its length
+        // Continues the file once the sender proves its start, else keeps it and writes
+        // beside it.
+        m_lane->accept(m_folder, m_offer.name);
         return;
     }
     m_state = State::Receiving;
@@ -496,7 +510,7 @@ void ReceivingService::answer(quint64 id, bool yes) {
 
 void ReceivingService::startNewFile() {
     if (m_lane != nullptr) {
-        m_lane->accept(m_target);
+        m_lane->accept(m_folder, m_offer.name);
         return;
     }
     // A file that cannot be created shows at the first block, which then cannot be opened.

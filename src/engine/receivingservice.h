@@ -105,6 +105,10 @@ signals:
     void peerConnected(const QString& address);
     // An extra peer came while one is served; it was told so and goes in 500 ms.
     void busyPeerDismissed();
+    // Over the lane the folder held another file of the offered name (not a start of this
+    // one): it is kept, and this file is written to `path` ("name (1).ext"), which
+    // targetPath() gives from now on.
+    void savedUnderOtherName(const QString& path);
     void offerArrived(const ReceivingService::Offer& offer);
     void questionAsked(quint64 id, ReceivingService::Question question);
     // The first block of a new file was asked for.

@@ -192,9 +192,6 @@ void SendingSession::laneEnded(int endValue) {
             case End::Mismatch:
                 m_outcome = Outcome::Corrupted;
                 break;
-            case End::PartialDiffers:
-                m_outcome = Outcome::PartialDiffers;
-                break;
             case End::Busy:
                 m_outcome = Outcome::Busy;
                 break;

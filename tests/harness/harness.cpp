@@ -42,6 +42,7 @@
 
 #include "engine/receivingservice.h"
 #include "engine/sendingsession.h"
+#include "lane/filesizelimit.h"
 #include "lane/largebuffers.h"
 #include "net/listener.h"
 #include "net/serverendpoint.h"
@@ -110,6 +111,7 @@ QString statusLine(TFormruvo& window) {
 
 int main(int argc, char** argv) {
     keepLargeBuffersInTheHeap();
+    failWritesPastTheFileSizeLimit();
     RuvoApplication app(argc, argv);
     QCommandLineParser parser;
     parser.addHelpOption();
