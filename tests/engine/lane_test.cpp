@@ -604,6 +604,19 @@ TEST(LaneHostile, ExtraPeersAreDismissedAtOnce) {
     EXPECT_EQ(extra.heard, lanewire::greeting() + lanewire::frame(lanewire::Type::Busy));
 }
 
+// A peer has six seconds from its connection to its offer, however it spends them.
+TEST(LaneHostile, APeerThatGreetsLateAndOffersNothingIsClosedSixSecondsAfterItCame) {
+    Receiver receiver(true);
+    QElapsedTimer clock;
+    clock.start();
+    RawSender slow(static_cast<quint16>(receiver.port() + 1));
+    QTest::qWait(4000);
+    slow.peer.write(lanewire::greeting());
+    ASSERT_TRUE(slow.closed());
+    EXPECT_LT(clock.elapsed(), 7500);
+    EXPECT_EQ(slow.heard, lanewire::greeting());
+}
+
 // A receiver that accepts and ends in the same write, while the sender still hashes its
 // first bytes for the proof: the send ends once, as an error or a cancel, and the
 // sender's work on the file dies with it.
@@ -648,6 +661,33 @@ TEST(LaneHostile, AReceiverThatAcceptsAndEndsAtOnceEndsTheSendCleanly) {
         QTest::qWait(300);  // the hash of the prefix would have come by now
         EXPECT_EQ(sender.ended, QList<Outcome>{c.outcome});
     }
+}
+
+// Hashing a large partial file is work the receiver can drop at once: a cancel while it
+// runs neither waits for it nor hears from it afterwards.
+TEST(LaneHostile, ACancelWhileALargePartialFileIsHashedIsImmediate) {
+    Receiver receiver(true);
+    const qint64 partial = qint64(4) << 30;
+    {
+        QFile file(receiver.folder() + QStringLiteral("big.bin"));
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+        ASSERT_TRUE(file.resize(partial));  // sparse: no disk, but every byte to hash
+    }
+    RawSender raw(static_cast<quint16>(receiver.port() + 1));
+    raw.peer.write(lanewire::greeting() + lanewire::offer("big.bin", partial * 2));
+    ASSERT_TRUE(waitUntil([&] {
+        return receiver.service.state() == ReceivingService::State::Asking ||
+               receiver.questions.size() > 0;
+    }));
+    QTest::qWait(100);  // the hash is under way
+    QElapsedTimer clock;
+    clock.start();
+    receiver.service.cancel();
+    EXPECT_LT(clock.elapsed(), 1000);
+    ASSERT_TRUE(waitUntil([&] { return !receiver.ended.isEmpty(); }));
+    QTest::qWait(200);
+    EXPECT_EQ(receiver.ended, QList<Outcome>{Outcome::Cancelled});
+    EXPECT_EQ(QFileInfo(receiver.folder() + QStringLiteral("big.bin")).size(), partial);
 }
 
 TEST(OfferedName, IsStoredInNfcAndRefusedWhenItLooksLikeAnotherName) {
