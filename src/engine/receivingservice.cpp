@@ -85,9 +85,8 @@ void ReceivingService::openLane() {
         // Out of descriptors, the server stops accepting: it tries again a moment later
         // (as the classic listener does) instead of staying deaf or spinning.
         connect(m_laneServer, &QTcpServer::acceptError, this, [this] {
-            QTimer::singleShot(kAcceptPauseMs, m_laneServer, [server = m_laneServer] {
-                server->resumeAccepting();
-            });
+            QTimer::singleShot(kAcceptPauseMs, m_laneServer,
+                               [server = m_laneServer] { server->resumeAccepting(); });
         });
     }
     m_laneServer->listen(QHostAddress::AnyIPv4, static_cast<quint16>(port + 1));
