@@ -30,6 +30,7 @@ targets=(
   "offername 4096"
   "lanereceiver 8192"
   "lanesender 4096"
+  "lanesession 512"
 )
 
 build=build-fuzz

@@ -17,6 +17,7 @@
 #include "common/settingsstore.h"
 #include "common/signalcloser.h"
 #include "engine/receivefolder.h"
+#include "lane/filesizelimit.h"
 #include "lane/largebuffers.h"
 
 namespace {
@@ -48,6 +49,7 @@ int usageError(const QString& error) {
 
 int main(int argc, char** argv) {
     keepLargeBuffersInTheHeap();
+    failWritesPastTheFileSizeLimit();
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("ruvo-cli"));
     QCoreApplication::setApplicationVersion(QStringLiteral(PROJECT_VERSION));

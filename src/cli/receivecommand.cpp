@@ -40,6 +40,10 @@ ReceiveCommand::ReceiveCommand(const CliOptions& options, const QString& folder,
         }
         m_retryAfterDiskFull.start();
     });
+    connect(&m_service, &ReceivingService::savedUnderOtherName, this, [this](const QString& path) {
+        m_printer.info(QStringLiteral("Ya hay otro archivo con ese nombre: se guarda como %1")
+                           .arg(QFileInfo(path).fileName()));
+    });
     connect(&m_service, &ReceivingService::receptionEnded, this,
             [this](Outcome outcome, bool) { ended(outcome); });
 }

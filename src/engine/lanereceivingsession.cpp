@@ -3,14 +3,19 @@
 #include <QTcpSocket>
 
 #include "lane/closegently.h"
-
-#include "lane/filesink.h"
+#include "lane/offeredname.h"
 
 namespace {
 
-constexpr int kSilenceMs = 6000;
+// From the connection to the offer, all told.
+constexpr int kBeforeOfferMs = 6000;
+// After acceptance, while neither side has paused: a peer silent this long is gone.
+constexpr int kSilenceMs = 60000;
+// The sender hashes its first K bytes before its proof: one more second per 64 MiB of them.
+constexpr qint64 kProofBytesPerSecond = 64 * 1024 * 1024;
 constexpr qint64 kReadSlice = 512 * 1024;  // read from the socket at most this much at once
 constexpr int kProgressMs = 30;
+constexpr int kBusyLingerMs = 500;
 
 }  // namespace
 
@@ -20,31 +25,40 @@ LaneReceivingSession::LaneReceivingSession(QTcpSocket* socket, bool busy, QObjec
     bool v4 = false;
     const quint32 ip = m_socket->peerAddress().toIPv4Address(&v4);
     m_address = v4 ? QHostAddress(ip).toString() : m_socket->peerAddress().toString();
-    // The kernel's buffer and one slice are all that is held of what the peer sends.
-    m_socket->setReadBufferSize(kReadSlice);
     // What this end says is small and waited for (the acceptance, pauses, the result).
     m_socket->setSocketOption(QAbstractSocket::LowDelayOption, 1);
+    m_silence.setSingleShot(true);
+    if (m_busy) {
+        // Told at once and let go as fast as the classic port lets its extra peers go,
+        // without waiting for its greeting: a flood of peers holds no descriptor for long.
+        m_phase = Phase::Over;
+        m_ended = true;
+        m_socket->write(lanewire::greeting() + lanewire::frame(lanewire::Type::Busy));
+        closeGently(m_socket, kBusyLingerMs);
+        return;
+    }
+    // The kernel's buffer and one slice are all that is held of what the peer sends.
+    m_socket->setReadBufferSize(kReadSlice);
     connect(m_socket, &QTcpSocket::readyRead, this, &LaneReceivingSession::readPeer);
-    connect(m_socket, &QTcpSocket::disconnected, this, [this] {
-        if (m_phase == Phase::Checking) {
-            return;  // the sender may close once it sent everything: the check goes on
+    connect(m_socket, &QTcpSocket::disconnected, this, &LaneReceivingSession::peerClosed);
+    connect(m_socket, &QTcpSocket::errorOccurred, this, [this](QAbstractSocket::SocketError e) {
+        if (e == QAbstractSocket::RemoteHostClosedError) {
+            return;  // disconnected() follows; what the peer sent before is still read
         }
-        finish(m_phase == Phase::Greeting || m_phase == Phase::Waiting ? End::Gone : End::Broken);
-    });
-    connect(m_socket, &QTcpSocket::errorOccurred, this, [this] {
         if (m_phase != Phase::Checking) {
             finish(End::Broken);
         }
     });
-    m_silence.setSingleShot(true);
-    m_silence.setInterval(kSilenceMs);
-    connect(&m_silence, &QTimer::timeout, this, [this] { finish(End::Gone); });
-    m_silence.start();
+    connect(&m_silence, &QTimer::timeout, this, [this] {
+        finish(m_phase == Phase::Greeting || m_phase == Phase::Waiting ? End::Gone : End::Broken);
+    });
+    m_silence.start(kBeforeOfferMs);
     m_sinceProgress.start();
     QMetaObject::invokeMethod(this, &LaneReceivingSession::readPeer, Qt::QueuedConnection);
 }
 
 LaneReceivingSession::~LaneReceivingSession() {
+    stopSink();
     if (!m_ended && m_socket) {
         m_socket->abort();
     }
@@ -55,35 +69,55 @@ QString LaneReceivingSession::peerAddress() const {
 }
 
 void LaneReceivingSession::send(const QByteArray& bytes) {
-    if (m_socket->state() == QAbstractSocket::ConnectedState) {
+    if (m_socket && m_socket->state() == QAbstractSocket::ConnectedState) {
         m_socket->write(bytes);
     }
 }
 
+void LaneReceivingSession::watchSilence() {
+    switch (m_phase) {
+        case Phase::Proving: {
+            const qint64 ms = kSilenceMs + m_prefix / kProofBytesPerSecond * 1000;
+            m_silence.start(
+                static_cast<int>(std::min<qint64>(ms, std::numeric_limits<int>::max())));
+            return;
+        }
+        case Phase::Receiving:
+            if (m_userPaused || m_peerPaused) {
+                m_silence.stop();  // a pause holds as long as the one who paused wants
+            } else {
+                m_silence.start(kSilenceMs);
+            }
+            return;
+        case Phase::Greeting:
+        case Phase::Waiting:
+            return;  // one limit from the connection to the offer
+        default:
+            m_silence.stop();  // the user or the disk is awaited, not the peer
+            return;
+    }
+}
+
 void LaneReceivingSession::readPeer() {
-    while (!m_ended) {
+    while (!m_ended && m_socket) {
         if (m_phase == Phase::Greeting) {
             m_greeting += m_socket->read(lanewire::kGreetingSize - m_greeting.size());
             if (m_greeting.size() < lanewire::kGreetingSize) {
+                break;
+            }
+            if (!lanewire::greetingVersion(m_greeting) ||
+                *lanewire::greetingVersion(m_greeting) < lanewire::kVersion) {
+                finish(End::Gone);  // a stray client or an older lane: dropped, nothing said
                 return;
             }
-            if (!lanewire::greetingVersion(m_greeting)) {
-                finish(End::Gone);  // a stray client: dropped at once, nothing said
-                return;
-            }
-            // Version 1 is all there is: a later peer offering more speaks 1 with us.
             send(lanewire::greeting());
-            if (m_busy) {
-                send(lanewire::frame(lanewire::Type::Busy));
-                finish(End::Gone);
-                return;
-            }
             m_phase = Phase::Waiting;
-            m_silence.start();
             continue;
         }
-        // While the file is written slower than it comes, the peer waits in TCP's window.
-        if (m_sink != nullptr && m_sink->full()) {
+        // While the file is written slower than it comes, the peer waits in TCP's window;
+        // while the user has paused, it waits there too, whatever it does with the pause.
+        if (m_sink != nullptr &&
+            (m_sink->full() || (m_userPaused && m_phase == Phase::Receiving))) {
             return;
         }
         const auto read =
@@ -92,12 +126,35 @@ void LaneReceivingSession::readPeer() {
                 return !m_ended;
             });
         if (read == lanewire::FrameReader::Read::Nothing) {
-            return;
+            break;
         }
         if (read == lanewire::FrameReader::Read::Broken) {
             finish(End::Broken);
+            return;
+        }
+        if (m_phase == Phase::Receiving || m_phase == Phase::Proving) {
+            watchSilence();
         }
     }
+    endIfPeerGone();
+}
+
+void LaneReceivingSession::peerClosed() {
+    // A sender may close (or only shut its side) once it sent everything: what it sent is
+    // read and written first.
+    m_peerGone = true;
+    readPeer();
+    endIfPeerGone();
+}
+
+void LaneReceivingSession::endIfPeerGone() {
+    if (!m_peerGone || m_ended || m_phase == Phase::Checking) {
+        return;
+    }
+    if (m_phase == Phase::Receiving && m_socket && m_socket->bytesAvailable() > 0) {
+        return;  // still to read, once the writer or the user lets it
+    }
+    finish(m_phase == Phase::Greeting || m_phase == Phase::Waiting ? End::Gone : End::Broken);
 }
 
 void LaneReceivingSession::handle(lanewire::Type type, const QByteArray& payload) {
@@ -109,32 +166,45 @@ void LaneReceivingSession::handle(lanewire::Type type, const QByteArray& payload
                 finish(End::Broken);
                 return;
             }
-            if (!lanewire::isSafeName(offer->name)) {
+            const std::optional<QString> name = offeredFileName(offer->name);
+            if (!name) {
                 finish(End::BadName);
                 return;
             }
-            m_name = QString::fromUtf8(offer->name);
+            m_name = *name;
             m_size = offer->size;
             m_phase = Phase::Offered;
             m_silence.stop();
             emit offered();
             return;
         }
+        case Type::Proof:
+            if (m_phase != Phase::Proving) {
+                finish(End::Broken);
+                return;
+            }
+            m_phase = Phase::Starting;
+            watchSilence();
+            m_sink->prove(payload);
+            return;
         case Type::Data:
             if (m_phase != Phase::Receiving) {
-                finish(End::Broken);  // nothing is written before acceptance
+                finish(End::Broken);  // nothing is written before the start is agreed
                 return;
             }
             takeData(payload);
             return;
         case Type::Pause:
-            // A pause while paused is no message of the lane (and a flood of them would
-            // keep the view busy for nothing).
-            if (m_peerPaused || (m_phase != Phase::Receiving && m_phase != Phase::Hashing)) {
+            // A pause while paused is no message of the lane, and pauses faster than a
+            // person clicks are a flood.
+            if (m_peerPaused || !m_pauseRate.allow() ||
+                (m_phase != Phase::Receiving && m_phase != Phase::Proving &&
+                 m_phase != Phase::Starting)) {
                 finish(End::Broken);
                 return;
             }
             m_peerPaused = true;
+            watchSilence();
             emit peerPaused();
             return;
         case Type::Resume:
@@ -143,17 +213,11 @@ void LaneReceivingSession::handle(lanewire::Type type, const QByteArray& payload
                 return;
             }
             m_peerPaused = false;
+            watchSilence();
             emit peerResumed();
             return;
         case Type::Cancel:
             finish(End::Cancelled);
-            return;
-        case Type::Mismatch:
-            if (m_phase != Phase::Receiving) {
-                finish(End::Broken);
-                return;
-            }
-            finish(End::Refused);
             return;
         case Type::Done:
             if (m_phase != Phase::Receiving || m_received != m_size) {
@@ -162,6 +226,7 @@ void LaneReceivingSession::handle(lanewire::Type type, const QByteArray& payload
             }
             m_doneHash = payload;
             m_phase = Phase::Checking;
+            watchSilence();
             m_sink->finish();
             return;
         default:  // frames only a receiver sends
@@ -171,8 +236,11 @@ void LaneReceivingSession::handle(lanewire::Type type, const QByteArray& payload
 }
 
 void LaneReceivingSession::takeData(const QByteArray& payload) {
-    if (payload.size() > m_size - m_received) {
-        finish(End::Broken);  // past the size offered
+    if (payload.size() > m_size - m_received ||
+        (payload.size() < lanewire::kMinData && payload.size() != m_size - m_received)) {
+        // Past the size offered, or a small frame that does not end the file: the cost of
+        // a frame is never paid for a few bytes.
+        finish(End::Broken);
         return;
     }
     m_received += payload.size();
@@ -183,50 +251,76 @@ void LaneReceivingSession::takeData(const QByteArray& payload) {
     }
 }
 
-void LaneReceivingSession::accept(const QString& target) {
+void LaneReceivingSession::accept(const QString& folder, const QString& name) {
     if (m_phase != Phase::Offered) {
         return;
     }
-    m_phase = Phase::Hashing;
-    m_sink = new FileSink(target, this);
-    connect(m_sink, &FileSink::prefixHashed, this, &LaneReceivingSession::prefixHashed);
+    m_phase = Phase::Measuring;
+    m_path = folder + name;
+    m_sink = new FileSink(folder, name, this);
+    // The sink posts its results to itself: stopped in finish(), none arrives later.
+    connect(m_sink, &FileSink::measured, this, &LaneReceivingSession::measured);
+    connect(m_sink, &FileSink::ready, this, &LaneReceivingSession::ready);
     connect(m_sink, &FileSink::drained, this, &LaneReceivingSession::readPeer);
     connect(m_sink, &FileSink::finished, this, &LaneReceivingSession::sinkFinished);
-    connect(m_sink, &FileSink::failed, this, [this](bool opening) {
-        if (opening) {
-            send(lanewire::frame(lanewire::Type::Decline));
-            finish(End::OpenFailed);
+    connect(m_sink, &FileSink::failed, this, &LaneReceivingSession::sinkFailed);
+    connect(m_sink, &FileSink::diskFull, this, [this] {
+        if (m_ended) {
             return;
         }
-        send(lanewire::result(lanewire::ResultCode::WriteFailed));
-        finish(End::WriteFailed);
-    });
-    connect(m_sink, &FileSink::diskFull, this, [this] {
         m_diskFull = true;
         pauseByUser();
         emit diskFull();
     });
-    // The sink continues the file from its length: what is there is kept, and hashed for the
-    // sender to check.
     m_sink->start(m_size);
 }
 
-void LaneReceivingSession::prefixHashed(qint64 offset, const QByteArray& hash) {
-    if (m_phase != Phase::Hashing) {
+void LaneReceivingSession::measured(qint64 length) {
+    if (m_ended || m_phase != Phase::Measuring) {
+        return;
+    }
+    m_prefix = length;
+    m_phase = Phase::Proving;
+    send(lanewire::accept(length));
+    if (m_userPaused) {
+        send(lanewire::frame(lanewire::Type::Pause));
+    }
+    watchSilence();
+    readPeer();  // a proof that came with the offer's bytes
+}
+
+void LaneReceivingSession::ready(qint64 offset, const QString& path) {
+    if (m_ended || m_phase != Phase::Starting) {
         return;
     }
     m_phase = Phase::Receiving;
     m_received = offset;
-    send(lanewire::accept(offset, hash));
-    if (m_userPaused) {
-        send(lanewire::frame(lanewire::Type::Pause));
+    send(lanewire::start(offset));
+    if (path != m_path) {
+        m_path = path;
+        emit savedUnderOtherName(path);
     }
+    watchSilence();
     emit started();
     emit progress(m_received, m_size);
+    readPeer();
+}
+
+void LaneReceivingSession::sinkFailed(FileSink::Failure failure) {
+    if (m_ended) {
+        return;
+    }
+    if (failure == FileSink::Failure::Opening) {
+        send(lanewire::frame(lanewire::Type::Decline));
+        finish(End::OpenFailed);
+        return;
+    }
+    send(lanewire::result(lanewire::ResultCode::WriteFailed));
+    finish(End::WriteFailed);
 }
 
 void LaneReceivingSession::sinkFinished(const QByteArray& hash) {
-    if (m_phase != Phase::Checking) {
+    if (m_ended || m_phase != Phase::Checking) {
         return;
     }
     const bool same = hash == m_doneHash;
@@ -242,20 +336,24 @@ void LaneReceivingSession::decline() {
 }
 
 void LaneReceivingSession::pauseByUser() {
-    if (m_userPaused) {
+    if (m_userPaused || m_ended) {
         return;
     }
     m_userPaused = true;
     // Also once the sender has sent everything: the file may still be being written (a
     // full disk shows there), and the sender shows the pause as the classic path does.
+    if (m_phase == Phase::Proving || m_phase == Phase::Starting) {
+        send(lanewire::frame(lanewire::Type::Pause));
+    }
     if (m_phase == Phase::Receiving || m_phase == Phase::Checking) {
         send(lanewire::frame(lanewire::Type::Pause));
         emit pausedForUser();
     }
+    watchSilence();
 }
 
 void LaneReceivingSession::resumeByUser() {
-    if (!m_userPaused) {
+    if (!m_userPaused || m_ended) {
         return;
     }
     m_userPaused = false;
@@ -263,9 +361,13 @@ void LaneReceivingSession::resumeByUser() {
         m_diskFull = false;
         m_sink->retry();
     }
-    if (m_phase == Phase::Receiving || m_phase == Phase::Checking) {
+    if (m_phase == Phase::Proving || m_phase == Phase::Starting || m_phase == Phase::Receiving ||
+        m_phase == Phase::Checking) {
         send(lanewire::frame(lanewire::Type::Resume));
     }
+    watchSilence();
+    // What the peer sent meanwhile waited in the socket.
+    QMetaObject::invokeMethod(this, &LaneReceivingSession::readPeer, Qt::QueuedConnection);
 }
 
 void LaneReceivingSession::cancel() {
@@ -276,6 +378,17 @@ void LaneReceivingSession::cancel() {
     finish(End::Cancelled);
 }
 
+void LaneReceivingSession::stopSink() {
+    if (m_sink == nullptr) {
+        return;
+    }
+    // Stops a long hash of a partial file at once; nothing it found reaches us any more.
+    m_sink->stop();
+    m_sink->disconnect(this);
+    m_sink->deleteLater();
+    m_sink = nullptr;
+}
+
 void LaneReceivingSession::finish(End end) {
     if (m_ended) {
         return;
@@ -283,8 +396,11 @@ void LaneReceivingSession::finish(End end) {
     m_ended = true;
     m_phase = Phase::Over;
     m_silence.stop();
-    // What is still to say (busy, a result, a cancel) goes out before the close: the
-    // socket outlives this session until it is closed.
-    closeGently(m_socket);
+    stopSink();
+    // What is still to say (a result, a cancel) goes out before the close: the socket
+    // outlives this session until it is closed.
+    if (m_socket) {
+        closeGently(m_socket);
+    }
     emit ended(end);
 }

@@ -7,14 +7,16 @@
 #include <QString>
 #include <QTimer>
 
+#include "lane/filesink.h"
 #include "lane/lanewire.h"
+#include "lane/pauserate.h"
 
-class FileSink;
 class QTcpSocket;
 
 // One peer on the fast lane, as the receiving role serves it: the greeting, its offer, the
-// acceptance from an offset with the hash of the bytes already there, the data written by a
-// FileSink, pauses and cancels both ways, and the final hash check. The questions before
+// acceptance with the length of a file of that name already there, the sender's proof of
+// those first bytes, the data written by a FileSink (after them, or into a new file when
+// the proof fails), pauses and cancels both ways, and the final hash check. The questions before
 // acceptance are the receiving role's; this class only carries out its decisions.
 //
 // Every byte from the peer is checked: a wrong greeting, a frame the reader refuses, a frame
@@ -27,7 +29,6 @@ public:
     enum class End {
         Received,     // the whole file is there and its hash matches
         Mismatch,     // the hash of the file did not match the sender's
-        Refused,      // the sender found the partial file was not the start of its file
         WriteFailed,  // a write failed although the disk has room
         OpenFailed,   // the target is no plain file we may write (a link, a FIFO, locked)
         Declined,     // we said no
@@ -46,8 +47,12 @@ public:
     const QString& offeredName() const { return m_name; }
     qint64 offeredSize() const { return m_size; }
 
-    // Receive into `target` (fixed by the receiving role), continuing a file already there.
-    void accept(const QString& target);
+    // Receive into `name` in `folder` (ending in "/", fixed by the receiving role),
+    // continuing a file already there once the sender proves it holds its bytes.
+    void accept(const QString& folder, const QString& name);
+    // Where the file is written, once known: the offered name, or "name (n).ext" when the
+    // folder held another file of that name.
+    const QString& savedPath() const { return m_path; }
     void decline();
     void pauseByUser();
     void resumeByUser();
@@ -63,15 +68,34 @@ signals:
     void peerResumed();
     void pausedForUser();
     void diskFull();
+    // The folder held another file of the offered name: this one goes to `path`.
+    void savedUnderOtherName(const QString& path);
     void ended(LaneReceivingSession::End end);
 
 private:
-    enum class Phase { Greeting, Waiting, Offered, Hashing, Receiving, Checking, Over };
+    enum class Phase {
+        Greeting,
+        Waiting,    // for the offer
+        Offered,    // the user is asked
+        Measuring,  // the sink opens the file
+        Proving,    // ACCEPT sent, the sender's proof awaited
+        Starting,   // the sink compares the proof
+        Receiving,
+        Checking,  // DONE came: the last bytes are written and the hash compared
+        Over
+    };
 
     void readPeer();
     void handle(lanewire::Type type, const QByteArray& payload);
     void takeData(const QByteArray& payload);
-    void prefixHashed(qint64 offset, const QByteArray& hash);
+    void measured(qint64 length);
+    void ready(qint64 offset, const QString& path);
+    void sinkFailed(FileSink::Failure failure);
+    void peerClosed();
+    void endIfPeerGone();
+    // Arms the limit on the peer's silence for this phase, or stops it while nothing is due.
+    void watchSilence();
+    void stopSink();
     void sinkFinished(const QByteArray& hash);
     void finish(End end);
     void send(const QByteArray& bytes);
@@ -85,12 +109,16 @@ private:
     QTimer m_silence;  // a peer that says nothing for a while is closed
     FileSink* m_sink = nullptr;
     QString m_name;
+    QString m_path;
     qint64 m_size = 0;
+    qint64 m_prefix = 0;    // K, the length of the file of that name
     qint64 m_received = 0;  // up to here the file is known (offset + data taken)
     QByteArray m_doneHash;
     bool m_userPaused = false;
     bool m_peerPaused = false;
     bool m_diskFull = false;
     bool m_ended = false;
+    bool m_peerGone = false;  // the peer closed; what it sent before is still read
+    PauseRate m_pauseRate;
     QElapsedTimer m_sinceProgress;
 };

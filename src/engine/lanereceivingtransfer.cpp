@@ -13,8 +13,6 @@ Outcome outcomeOf(LaneReceivingSession::End end, bool cancelledHere) {
             return Outcome::Received;
         case End::Mismatch:
             return Outcome::Corrupted;
-        case End::Refused:
-            return Outcome::PartialDiffers;
         case End::WriteFailed:
             return Outcome::CannotWrite;
         case End::OpenFailed:
@@ -57,6 +55,7 @@ LaneReceivingTransfer::LaneReceivingTransfer(QTcpSocket* socket, QObject* parent
     connect(s, &LaneReceivingSession::peerPaused, this, &Transfer::peerPaused);
     connect(s, &LaneReceivingSession::peerResumed, this, &Transfer::peerResumed);
     connect(s, &LaneReceivingSession::diskFull, this, &Transfer::diskFull);
+    connect(s, &LaneReceivingSession::savedUnderOtherName, this, &Transfer::savedAs);
     connect(s, &LaneReceivingSession::ended, this, [this](LaneReceivingSession::End end) {
         if (!m_ended) {
             m_ended = true;
@@ -66,7 +65,8 @@ LaneReceivingTransfer::LaneReceivingTransfer(QTcpSocket* socket, QObject* parent
 }
 
 void LaneReceivingTransfer::accept(const QString& target) {
-    m_session->accept(target);
+    const qsizetype slash = target.lastIndexOf(QLatin1Char('/'));
+    m_session->accept(target.left(slash + 1), target.mid(slash + 1));
 }
 
 void LaneReceivingTransfer::decline() {

@@ -110,43 +110,12 @@ void LaneSendingSession::readPeer() {
 void LaneSendingSession::handle(lanewire::Type type, const QByteArray& payload) {
     using lanewire::Type;
     switch (type) {
-        case Type::Accept: {
-            const auto accepted = lanewire::parseAccept(payload);
-            if (m_phase != Phase::Offered || !accepted || accepted->offset > m_file.size) {
-                finish(End::Broken);
-                return;
-            }
-            m_phase = Phase::Checking;
-            m_sent = accepted->offset;
-            m_source = new FileSource(m_file.path, m_file.size, this);
-            connect(m_source, &FileSource::prefixChecked, this, [this](bool matches) {
-                if (!matches) {
-                    send(lanewire::frame(lanewire::Type::Mismatch));
-                    finish(End::PartialDiffers);
-                    return;
-                }
-                m_phase = Phase::Streaming;
-                emit started();
-                emit progress(m_sent, m_file.size);
-                if (m_userPaused) {
-                    // Paused before the stream began: the receiver learns it now.
-                    send(lanewire::frame(lanewire::Type::Pause));
-                    emit pausedForUser();
-                }
-                pump();
-            });
-            connect(m_source, &FileSource::chunkReady, this, &LaneSendingSession::pump);
-            connect(m_source, &FileSource::finished, this, [this](const QByteArray& hash) {
-                m_hash = hash;
-                pump();
-            });
-            connect(m_source, &FileSource::failed, this, [this] {
-                send(lanewire::frame(lanewire::Type::Cancel));
-                finish(End::CannotRead);
-            });
-            m_source->start(accepted->offset, accepted->hash);
+        case Type::Accept:
+            accepted(payload);
             return;
-        }
+        case Type::Start:
+            startAt(payload);
+            return;
         case Type::Decline:
             finish(m_phase == Phase::Offered ? End::Declined : End::Broken);
             return;
@@ -154,17 +123,7 @@ void LaneSendingSession::handle(lanewire::Type type, const QByteArray& payload) 
             finish(m_phase == Phase::Offered ? End::Busy : End::Broken);
             return;
         case Type::Pause:
-            // Also once everything is sent: the receiver may still be writing it (and find
-            // its disk full).
-            // A pause while paused is no message of the lane (and a flood of them would
-            // keep the view busy for nothing).
-            if (m_peerPaused || (m_phase != Phase::Streaming && m_phase != Phase::Checking &&
-                                 m_phase != Phase::Finishing)) {
-                finish(End::Broken);
-                return;
-            }
-            m_peerPaused = true;
-            emit peerPaused();
+            takePause();
             return;
         case Type::Resume:
             if (!m_peerPaused) {
@@ -196,8 +155,80 @@ void LaneSendingSession::handle(lanewire::Type type, const QByteArray& payload) 
     }
 }
 
+void LaneSendingSession::accepted(const QByteArray& payload) {
+    const auto length = lanewire::parseOffset(payload);
+    if (m_phase != Phase::Offered || !length || *length > m_file.size) {
+        finish(End::Broken);
+        return;
+    }
+    m_phase = Phase::Proving;
+    m_prefix = *length;
+    m_source = new FileSource(m_file.path, m_file.size, this);
+    // The source posts its results to itself: none of them outlives it (finish() deletes
+    // it), and each checks that the send is still under way.
+    connect(m_source, &FileSource::prefixHashed, this, [this](const QByteArray& hash) {
+        if (m_ended) {
+            return;
+        }
+        m_proofSent = true;
+        send(lanewire::frame(lanewire::Type::Proof, hash));
+    });
+    connect(m_source, &FileSource::chunkReady, this, &LaneSendingSession::pump);
+    connect(m_source, &FileSource::finished, this, [this](const QByteArray& hash) {
+        if (m_ended) {
+            return;
+        }
+        m_hash = hash;
+        pump();
+    });
+    connect(m_source, &FileSource::failed, this, [this] {
+        if (m_ended) {
+            return;
+        }
+        send(lanewire::frame(lanewire::Type::Cancel));
+        finish(End::CannotRead);
+    });
+    m_source->start(m_prefix);
+}
+
+void LaneSendingSession::startAt(const QByteArray& payload) {
+    // The receiver goes on after the proven prefix, or takes the file from its first byte
+    // into a new file: nothing else.
+    const auto offset = lanewire::parseOffset(payload);
+    if (m_phase != Phase::Proving || !m_proofSent || !offset ||
+        (*offset != m_prefix && *offset != 0)) {
+        finish(End::Broken);
+        return;
+    }
+    m_phase = Phase::Streaming;
+    m_sent = *offset;
+    m_source->streamFrom(*offset);
+    emit started();
+    emit progress(m_sent, m_file.size);
+    if (m_userPaused) {
+        // Paused before the stream began: the receiver learns it now.
+        send(lanewire::frame(lanewire::Type::Pause));
+        emit pausedForUser();
+    }
+    pump();
+}
+
+void LaneSendingSession::takePause() {
+    // Also once everything is sent: the receiver may still be writing it (and find its disk
+    // full). A pause while paused is no message of the lane, and pauses faster than a
+    // person clicks are a flood.
+    if (m_peerPaused || !m_pauseRate.allow() ||
+        (m_phase != Phase::Streaming && m_phase != Phase::Proving && m_phase != Phase::Finishing)) {
+        finish(End::Broken);
+        return;
+    }
+    m_peerPaused = true;
+    emit peerPaused();
+}
+
 bool LaneSendingSession::streamingAllowed() const {
-    return m_phase == Phase::Streaming && !m_userPaused && !m_peerPaused && m_socket;
+    return m_phase == Phase::Streaming && !m_ended && !m_userPaused && !m_peerPaused && m_socket &&
+           m_source != nullptr;
 }
 
 void LaneSendingSession::pump() {
@@ -261,7 +292,7 @@ void LaneSendingSession::finish(End end) {
     m_ended = true;
     m_phase = Phase::Over;
     m_greetingTimer.stop();
-    delete m_source;  // stops its thread
+    delete m_source;  // stops its thread; what it posted goes with it
     m_source = nullptr;
     if (m_socket) {
         closeGently(m_socket);

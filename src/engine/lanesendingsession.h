@@ -9,23 +9,24 @@
 
 #include "engine/outgoingfile.h"
 #include "lane/lanewire.h"
+#include "lane/pauserate.h"
 
 class FileSource;
 class QTcpSocket;
 
 // The sending end of the fast lane: connects to the lane's port, greets, offers the file,
-// checks the receiver's partial file against its own start, streams the rest in large
-// framed chunks read by a FileSource, and sends the whole file's hash for the receiver's
-// check. When no lane answers (refused, silent for a second, or another protocol), it says
-// so at once with unavailable() and leaves the address to the classic protocol.
+// proves its first K bytes (K the length of the receiver's file of that name) with their
+// hash, streams the rest from where the receiver starts in large framed chunks read by a
+// FileSource, and sends the whole file's hash for the receiver's check. When no lane answers
+// (refused, silent for a second, or another protocol), it says so at once with unavailable() and
+// leaves the address to the classic protocol.
 class LaneSendingSession : public QObject {
     Q_OBJECT
 
 public:
     enum class End {
-        Sent,            // the receiver has the file and its hash matches
-        Mismatch,        // the receiver's hash did not match (the file changed, a disk fault)
-        PartialDiffers,  // the receiver's partial file is not the start of this file
+        Sent,      // the receiver has the file and its hash matches
+        Mismatch,  // the receiver's hash did not match (the file changed, a disk fault)
         Busy,
         Declined,
         Cancelled,  // we or the receiver ended it
@@ -55,12 +56,15 @@ signals:
     void ended(LaneSendingSession::End end);
 
 private:
-    enum class Phase { Connecting, Offered, Checking, Streaming, Finishing, Over };
+    enum class Phase { Connecting, Offered, Proving, Streaming, Finishing, Over };
 
     // No lane answered: the classic protocol takes over.
     void giveUp();
     void readPeer();
     void handle(lanewire::Type type, const QByteArray& payload);
+    void accepted(const QByteArray& payload);
+    void startAt(const QByteArray& payload);
+    void takePause();
     void pump();
     void finish(End end);
     void send(const QByteArray& bytes);
@@ -73,11 +77,14 @@ private:
     lanewire::FrameReader m_reader;
     Phase m_phase = Phase::Connecting;
     FileSource* m_source = nullptr;
+    qint64 m_prefix = 0;  // K, the length of the receiver's file of that name
+    bool m_proofSent = false;
     qint64 m_sent = 0;
     QByteArray m_hash;  // the whole file's, once read
     bool m_userPaused = false;
     bool m_peerPaused = false;
     bool m_doneSent = false;
     bool m_ended = false;
+    PauseRate m_pauseRate;
     QElapsedTimer m_sinceProgress;
 };

@@ -13,8 +13,6 @@ Outcome outcomeOf(LaneSendingSession::End end, bool cancelledHere) {
             return Outcome::Sent;
         case End::Mismatch:
             return Outcome::Corrupted;
-        case End::PartialDiffers:
-            return Outcome::PartialDiffers;
         case End::Busy:
             return Outcome::Busy;
         case End::Declined:

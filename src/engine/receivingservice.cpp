@@ -2,6 +2,7 @@
 
 #include <QTcpServer>
 #include <QTcpSocket>
+#include <QTimer>
 
 #include "engine/classicreceivingtransfer.h"
 #include "engine/dismissal.h"
@@ -12,6 +13,12 @@
 #include "net/serverendpoint.h"
 #include "transfer/fileaccess.h"
 #include "transfer/protocol.h"
+
+namespace {
+
+constexpr int kAcceptPauseMs = 100;
+
+}  // namespace
 
 ReceivingService::ReceivingService(quint16 port, QObject* parent)
     : QObject(parent),
@@ -102,6 +109,12 @@ void ReceivingService::openLane() {
     if (m_laneServer == nullptr) {
         m_laneServer = new QTcpServer(this);
         connect(m_laneServer, &QTcpServer::newConnection, this, &ReceivingService::laneConnect);
+        // Out of descriptors, the server stops accepting: it tries again a moment later
+        // (as the classic listener does) instead of staying deaf or spinning.
+        connect(m_laneServer, &QTcpServer::acceptError, this, [this] {
+            QTimer::singleShot(kAcceptPauseMs, m_laneServer,
+                               [server = m_laneServer] { server->resumeAccepting(); });
+        });
     }
     m_laneServer->listen(QHostAddress::AnyIPv4, static_cast<quint16>(port + 1));
 }
@@ -163,9 +176,8 @@ void ReceivingService::clientConnect(TSocketConnection* socket) {
 void ReceivingService::laneConnect() {
     while (QTcpSocket* socket = m_laneServer->nextPendingConnection()) {
         if (isServing() && !dismissedServed()) {
-            // Greeted, told it is busy and closed by a session of its own.
-            auto* session = new LaneReceivingSession(socket, true, this);
-            connect(session, &LaneReceivingSession::ended, session, &QObject::deleteLater);
+            // Told at once and closed within half a second, as on the classic port.
+            delete new LaneReceivingSession(socket, true, this);
             emit busyPeerDismissed();
             continue;
         }
@@ -222,6 +234,10 @@ void ReceivingService::serve(Transfer* transfer, const QString& address) {
         m_userPaused = true;
         m_clock.hold();
         emit diskFull();
+    });
+    connect(transfer, &Transfer::savedAs, this, [this](const QString& path) {
+        m_target = path;
+        emit savedUnderOtherName(path);
     });
     connect(transfer, &Transfer::activity, this, &ReceivingService::activity);
     connect(transfer, &Transfer::ended, this, &ReceivingService::endServed);

@@ -103,6 +103,10 @@ signals:
     void peerConnected(const QString& address);
     // An extra peer came while one is served; it was told so and goes.
     void busyPeerDismissed();
+    // The folder held another file of the offered name (not a start of this one): it is
+    // kept, and this file is written to `path` ("name (1).ext"), which targetPath() gives
+    // from now on.
+    void savedUnderOtherName(const QString& path);
     void offerArrived(const ReceivingService::Offer& offer);
     void questionAsked(quint64 id, ReceivingService::Question question);
     // The file is being received (from its start, or from where a partial file ends).

@@ -49,6 +49,8 @@ signals:
     // Data moves (again): a block was asked for or arrived, or a pause ended.
     void flowing();
     void progress(qint64 done, qint64 total);
+    // Receiving side: another file of the offered name is kept; this one goes to `path`.
+    void savedAs(const QString& path);
     // The user's pause took effect: the peer was told.
     void pausedForUser();
     void peerPaused();

@@ -5,13 +5,7 @@
 
 #include <sys/socket.h>
 
-namespace {
-
-constexpr int kLingerMs = 2000;
-
-}  // namespace
-
-void closeGently(QTcpSocket* socket) {
+void closeGently(QTcpSocket* socket, int lingerMs) {
     socket->disconnect();
     socket->setParent(nullptr);
     if (socket->state() != QAbstractSocket::ConnectedState) {
@@ -34,7 +28,7 @@ void closeGently(QTcpSocket* socket) {
     }
     QObject::connect(socket, &QTcpSocket::readyRead, socket, [socket] { socket->readAll(); });
     QObject::connect(socket, &QTcpSocket::disconnected, socket, &QObject::deleteLater);
-    QTimer::singleShot(kLingerMs, socket, [socket] {
+    QTimer::singleShot(lingerMs, socket, [socket] {
         socket->abort();
         socket->deleteLater();
     });

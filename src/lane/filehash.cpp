@@ -16,6 +16,10 @@ void FileHash::add(QByteArrayView bytes) {
     blake3_hasher_update(&m_state->hasher, bytes.data(), static_cast<size_t>(bytes.size()));
 }
 
+void FileHash::reset() {
+    blake3_hasher_reset(&m_state->hasher);
+}
+
 QByteArray FileHash::digestSoFar() const {
     // Finalizing leaves the hasher as it was: more can be added afterwards.
     QByteArray digest(kSize, Qt::Uninitialized);

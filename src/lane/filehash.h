@@ -18,6 +18,8 @@ public:
 
     void add(QByteArrayView bytes);
     QByteArray digestSoFar() const;
+    // Starts again from no bytes.
+    void reset();
 
     static QByteArray of(QByteArrayView bytes);
 

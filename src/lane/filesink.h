@@ -7,6 +7,7 @@
 #include <condition_variable>
 #include <deque>
 #include <mutex>
+#include <optional>
 #include <thread>
 
 // Writes the file being received on a thread of its own and hashes it as it goes, so that
@@ -14,9 +15,17 @@
 // while the queue is full (put() says so) and goes on at drained(): memory stays bounded and
 // TCP's flow control slows the sender.
 //
-// First the prefix already on disk (a partial file) is hashed; its hash goes to the sender,
-// and the running hash goes on from there, so that at the end it covers the whole file.
+// A file already under the name is continued only when the sender proves it holds the same
+// first bytes: measured() gives its length K (at most the size offered), prove() takes the
+// sender's hash of its first K bytes, and only when it equals the hash of the file's own
+// first K bytes are the new bytes written after them. Otherwise, and when the file is
+// longer than the offer, that file is left as it is and the bytes go to a new file,
+// "name (n).ext" with the first free n, from its start. ready() says where.
+//
 // A write that fails for want of space keeps its chunk and waits for retry().
+//
+// Results are posted to this object, never to its user: once the sink is destroyed (or
+// stopped), none of them arrives any more.
 class FileSink : public QObject {
     Q_OBJECT
 
@@ -24,14 +33,23 @@ public:
     // Small enough that a chunk is still in the CPU's cache when it is written and hashed.
     static constexpr qsizetype kQueuedBytes = 1024 * 1024;
 
-    // `target` is opened without following a link.
-    FileSink(const QString& target, QObject* parent = nullptr);
+    enum class Failure {
+        Opening,  // no plain file of ours could be opened (a link, a FIFO, locked)
+        Writing,  // a write failed although the disk has room (a size limit, an I/O error)
+        Gone,     // at the end the name no longer names the file written (moved, deleted)
+    };
+
+    // `folder` ends in "/"; `name` is the file's name in it. Nothing is opened through a
+    // link.
+    FileSink(const QString& folder, const QString& name, QObject* parent = nullptr);
+    // Stops the thread and waits for it.
     ~FileSink() override;
 
-    // Continues the file from its length (at most `limit`, the size offered): hashes what is
-    // there, says where it goes on and with which hash, then writes from there. The length
-    // is taken under the file's lock, so it holds while this sink writes.
+    // Opens the file of that name (creating it when there is none) and measures it against
+    // `limit`, the size offered; measured() follows.
     void start(qint64 limit);
+    // The sender's hash of its first K bytes.
+    void prove(const QByteArray& hash);
     // Queues bytes to write next; false when the queue is now full.
     bool put(QByteArray chunk);
     bool full() const;
@@ -39,25 +57,33 @@ public:
     void finish();
     // Tries the write that failed for want of space again.
     void retry();
+    // Ends the work at once (also a long hash of a partial file) and waits for the thread;
+    // nothing more is signalled.
+    void stop();
 
 signals:
-    void prefixHashed(qint64 offset, const QByteArray& hash);
+    void measured(qint64 length);
+    void ready(qint64 offset, const QString& path);
     void drained();
     void diskFull();
-    // The file could not be opened as a plain file of ours (`opening`), or a write failed
-    // although the disk has room.
-    void failed(bool opening);
+    void failed(FileSink::Failure failure);
     void finished(const QByteArray& hash);
 
 private:
     void run(qint64 limit);
+    // Runs `signal` on this object's thread, unless the sink is gone or stopped by then.
+    template <typename F>
+    void post(F&& signal);
+    bool stopping() const;
 
-    QString m_target;
+    QString m_folder;
+    QString m_name;
     std::thread m_thread;
     mutable std::mutex m_mutex;
     std::condition_variable m_wake;
     std::deque<QByteArray> m_chunks;
     qsizetype m_queuedBytes = 0;
+    std::optional<QByteArray> m_proof;
     bool m_finishing = false;
     bool m_retry = false;
     bool m_stop = false;

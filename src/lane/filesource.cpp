@@ -1,5 +1,7 @@
 #include "lane/filesource.h"
 
+#include <QMetaObject>
+
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -48,8 +50,22 @@ FileSource::~FileSource() {
     }
 }
 
-void FileSource::start(qint64 offset, const QByteArray& prefixHash) {
-    m_thread = std::thread([this, offset, prefixHash] { run(offset, prefixHash); });
+void FileSource::start(qint64 length) {
+    m_thread = std::thread([this, length] { run(length); });
+}
+
+void FileSource::streamFrom(qint64 offset) {
+    {
+        const std::lock_guard lock(m_mutex);
+        m_from = offset;
+    }
+    m_room.notify_one();
+}
+
+template <typename F>
+void FileSource::post(F&& signal) {
+    // Queued to this object: a source destroyed before the call runs takes the call with it.
+    QMetaObject::invokeMethod(this, std::forward<F>(signal), Qt::QueuedConnection);
 }
 
 QByteArray FileSource::take() {
@@ -71,7 +87,7 @@ bool FileSource::stopping() {
     return m_stop;
 }
 
-void FileSource::run(qint64 offset, QByteArray prefixHash) {
+void FileSource::run(qint64 length) {
     // A FIFO under the name is not waited on (O_NONBLOCK) and, as anything but a plain file,
     // not read.
     const int fd = ::open(m_path.toLocal8Bit().constData(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
@@ -80,14 +96,14 @@ void FileSource::run(qint64 offset, QByteArray prefixHash) {
         if (fd >= 0) {
             ::close(fd);
         }
-        emit failed();
+        post([this] { emit failed(); });
         return;
     }
     FileHash hash;
     QByteArray buffer(kChunk, Qt::Uninitialized);
-    // The receiver's prefix, hashed from this file.
-    for (qint64 at = 0; at < offset;) {
-        const qsizetype want = static_cast<qsizetype>(std::min<qint64>(kChunk, offset - at));
+    // The proof of the receiver's prefix, hashed from this file.
+    for (qint64 at = 0; at < length;) {
+        const qsizetype want = static_cast<qsizetype>(std::min<qint64>(kChunk, length - at));
         const qsizetype got = readAt(fd, buffer.data(), want, at);
         if (got <= 0 || stopping()) {
             break;
@@ -95,11 +111,19 @@ void FileSource::run(qint64 offset, QByteArray prefixHash) {
         hash.add(QByteArrayView(buffer).first(got));
         at += got;
     }
-    const bool matches = hash.digestSoFar() == prefixHash;
-    emit prefixChecked(matches);
-    if (!matches) {
-        ::close(fd);
-        return;
+    post([this, digest = hash.digestSoFar()] { emit prefixHashed(digest); });
+    qint64 offset = 0;
+    {
+        std::unique_lock lock(m_mutex);
+        m_room.wait(lock, [this] { return m_stop || m_from.has_value(); });
+        if (m_stop) {
+            ::close(fd);
+            return;
+        }
+        offset = *m_from;
+    }
+    if (offset != length) {
+        hash.reset();  // a new file at the receiver: from the first byte
     }
     for (qint64 at = offset; at < m_size;) {
         QByteArray chunk(static_cast<qsizetype>(std::min<qint64>(kChunk, m_size - at)),
@@ -107,7 +131,7 @@ void FileSource::run(qint64 offset, QByteArray prefixHash) {
         const qsizetype got = readAt(fd, chunk.data(), chunk.size(), at);
         if (got <= 0) {
             ::close(fd);
-            emit failed();
+            post([this] { emit failed(); });
             return;
         }
         chunk.truncate(got);
@@ -122,7 +146,7 @@ void FileSource::run(qint64 offset, QByteArray prefixHash) {
             }
             m_chunks.push_back(std::move(chunk));
         }
-        emit chunkReady();
+        post([this] { emit chunkReady(); });
     }
     QByteArray whole = hash.digestSoFar();
     struct stat after {};
@@ -141,5 +165,5 @@ void FileSource::run(qint64 offset, QByteArray prefixHash) {
         whole = again.digestSoFar();
     }
     ::close(fd);
-    emit finished(whole);
+    post([this, whole] { emit finished(whole); });
 }

@@ -55,10 +55,12 @@ qsizetype maxPayload(quint8 type) {
         case Type::Offer:
             return 8 + 2 + kMaxName;
         case Type::Accept:
-            return 8 + kHashSize;
+        case Type::Start:
+            return 8;
         case Type::Data:
             return kMaxData;
         case Type::Done:
+        case Type::Proof:
             return kHashSize;
         case Type::Result:
             return 1;
@@ -67,7 +69,6 @@ qsizetype maxPayload(quint8 type) {
         case Type::Pause:
         case Type::Resume:
         case Type::Cancel:
-        case Type::Mismatch:
             return 0;
     }
     return -1;
@@ -101,11 +102,16 @@ QByteArray offer(QByteArrayView utf8Name, qint64 size) {
     return frame(Type::Offer, payload);
 }
 
-QByteArray accept(qint64 offset, QByteArrayView hash) {
+QByteArray accept(qint64 offset) {
     QByteArray payload;
     appendU64(payload, static_cast<quint64>(offset));
-    payload.append(hash);
     return frame(Type::Accept, payload);
+}
+
+QByteArray start(qint64 offset) {
+    QByteArray payload;
+    appendU64(payload, static_cast<quint64>(offset));
+    return frame(Type::Start, payload);
 }
 
 QByteArray done(QByteArrayView hash) {
@@ -137,32 +143,15 @@ std::optional<Offer> parseOffer(QByteArrayView payload) {
     return Offer{payload.sliced(10).toByteArray(), static_cast<qint64>(size)};
 }
 
-std::optional<Acceptance> parseAccept(QByteArrayView payload) {
-    if (payload.size() != 8 + kHashSize) {
+std::optional<qint64> parseOffset(QByteArrayView payload) {
+    if (payload.size() != 8) {
         return std::nullopt;
     }
     const quint64 offset = readBig<quint64>(payload.data());
     if (offset > quint64(std::numeric_limits<qint64>::max())) {
         return std::nullopt;
     }
-    return Acceptance{static_cast<qint64>(offset), payload.sliced(8).toByteArray()};
-}
-
-bool isSafeName(QByteArrayView utf8) {
-    if (utf8.isEmpty() || utf8.size() > 255 || utf8.startsWith('.')) {
-        return false;
-    }
-    const QString name = QString::fromUtf8(utf8);
-    if (name.toUtf8() != utf8) {
-        return false;  // not valid UTF-8
-    }
-    for (const QChar c : name) {
-        const char16_t u = c.unicode();
-        if (u < 0x20 || (u >= 0x7F && u <= 0x9F) || u == u'/' || u == u'\\') {
-            return false;
-        }
-    }
-    return true;
+    return static_cast<qint64>(offset);
 }
 
 void FrameReader::feed(QByteArrayView bytes) {

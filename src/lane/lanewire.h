@@ -2,6 +2,7 @@
 
 #include <QByteArray>
 #include <QByteArrayView>
+#include <QString>
 #include <QtGlobal>
 
 class QIODevice;
@@ -14,25 +15,29 @@ class QIODevice;
 // its type, so a reader never holds more than one frame's worth of bytes.
 namespace lanewire {
 
-constexpr quint16 kVersion = 1;
+constexpr quint16 kVersion = 2;
 constexpr qsizetype kGreetingSize = 10;  // "RUVOLANE" and the version
 constexpr qsizetype kHeaderSize = 5;
 constexpr qsizetype kMaxData = 256 * 1024;
+// Every data frame but the one that ends the file carries at least this much, so that the
+// cost of a frame (its queueing, its wake-up of the writer) is paid per 64 KiB at most.
+constexpr qsizetype kMinData = 64 * 1024;
 constexpr qsizetype kMaxName = 1024;
 constexpr qsizetype kHashSize = 32;  // BLAKE3
 
 enum class Type : quint8 {
-    Offer = 1,     // u64 size, u16 name length, UTF-8 name
-    Accept = 2,    // u64 offset, hash of the receiver's first `offset` bytes
-    Decline = 3,   //
-    Busy = 4,      //
-    Data = 5,      // the next bytes of the file
-    Pause = 6,     //
-    Resume = 7,    //
-    Cancel = 8,    //
-    Done = 9,      // hash of the whole file
-    Result = 10,   // u8: ResultCode
-    Mismatch = 11  // the receiver's partial file is not the start of this file
+    Offer = 1,    // u64 size, u16 name length, UTF-8 name
+    Accept = 2,   // u64 length of the receiver's file of that name (K)
+    Decline = 3,  //
+    Busy = 4,     //
+    Data = 5,     // the next bytes of the file
+    Pause = 6,    //
+    Resume = 7,   //
+    Cancel = 8,   //
+    Done = 9,     // hash of the whole file
+    Result = 10,  // u8: ResultCode
+    Proof = 11,   // hash of the sender's first K bytes
+    Start = 12    // u64 offset from which the data goes: K, or 0 into a new file
 };
 
 enum class ResultCode : quint8 { Ok = 0, HashMismatch = 1, WriteFailed = 2 };
@@ -43,7 +48,8 @@ std::optional<quint16> greetingVersion(QByteArrayView bytes);
 
 QByteArray frame(Type type, QByteArrayView payload = {});
 QByteArray offer(QByteArrayView utf8Name, qint64 size);
-QByteArray accept(qint64 offset, QByteArrayView hash);
+QByteArray accept(qint64 offset);
+QByteArray start(qint64 offset);
 QByteArray done(QByteArrayView hash);
 QByteArray result(ResultCode code);
 // Only the header of a data frame: the payload follows it on the wire as it is.
@@ -53,17 +59,9 @@ struct Offer {
     QByteArray name;  // UTF-8, not yet checked as a file name
     qint64 size = 0;
 };
-struct Acceptance {
-    qint64 offset = 0;
-    QByteArray hash;
-};
 std::optional<Offer> parseOffer(QByteArrayView payload);
-std::optional<Acceptance> parseAccept(QByteArrayView payload);
-
-// Whether an offered UTF-8 name may be a file name inside the receive folder: valid UTF-8
-// of at most 255 bytes, not starting with "." (".", ".." and hidden names), holding no "/",
-// "\\" nor control character (C0, DEL, C1).
-bool isSafeName(QByteArrayView utf8);
+// The offset of an ACCEPT or START frame.
+std::optional<qint64> parseOffset(QByteArrayView payload);
 
 // Splits a byte stream into frames. Bytes are fed as they arrive (feed(), or readFrom() for
 // a reader that reads its device itself: one or the other); next() returns the frames one

@@ -351,6 +351,10 @@ void TFormruvo::bindRoles() {
             [this] { BarraEstado->SetPanelText(1, QStringLiteral("Ocupado")); });
     connect(r, &ReceivingService::offerArrived, this, &TFormruvo::ServidorOffer);
     connect(r, &ReceivingService::questionAsked, this, &TFormruvo::ServidorQuestion);
+    // Another file of the offered name stays: the name field shows where this one goes.
+    connect(r, &ReceivingService::savedUnderOtherName, this, [this](const QString& path) {
+        FicheroRecibido->setText(QFileInfo(path).fileName());
+    });
     connect(r, &ReceivingService::receptionStarted, this,
             [this] { PausarRecepcion->setEnabled(true); });
     connect(r, &ReceivingService::blockArrived, this, &TFormruvo::ServidorBlockArrived);

@@ -3,6 +3,7 @@
 #include <QApplication>
 
 #include "common/signalcloser.h"
+#include "lane/filesizelimit.h"
 #include "lane/largebuffers.h"
 #include "shell/formruvo.h"
 #include "shell/qtuserdialogs.h"
@@ -10,6 +11,7 @@
 
 int main(int argc, char** argv) {
     keepLargeBuffersInTheHeap();
+    failWritesPastTheFileSizeLimit();
     RuvoApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Ruvo"));
     QApplication::setDesktopFileName(QStringLiteral("ruvo"));

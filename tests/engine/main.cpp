@@ -6,7 +6,10 @@
 
 #include <clocale>
 
+#include "lane/filesizelimit.h"
+
 int main(int argc, char** argv) {
+    failWritesPastTheFileSizeLimit();
     QCoreApplication app(argc, argv);
     QLocale::setDefault(QLocale::c());
     QStandardPaths::setTestModeEnabled(true);

@@ -1,8 +1,10 @@
 // Fuzzes what the receiving end of the fast lane makes of the bytes a sender sends: the
 // greeting, then frames (offer, data, pause, resume, cancel, done). Offers are parsed and
-// their names judged as the receiver judges them; a name let through can only name a plain
-// file inside the receive folder, and re-encoding an offer gives back its bytes.
+// their names judged as the receiver judges them; a name let through is in NFC and can only
+// name a plain file inside the receive folder, with nothing that makes it look like another, and
+// re-encoding an offer gives back its bytes.
 
+#include <QList>
 #include <QString>
 
 #include <cstddef>
@@ -10,6 +12,7 @@
 
 #include "fuzzcheck.h"
 #include "lane/lanewire.h"
+#include "lane/offeredname.h"
 #include "laneframes.h"
 
 namespace {
@@ -26,12 +29,15 @@ void checkFrame(const LaneFrame& frame) {
     FUZZ_CHECK(!offer->name.isEmpty() && offer->name.size() <= lanewire::kMaxName);
     FUZZ_CHECK(lanewire::offer(offer->name, offer->size).sliced(lanewire::kHeaderSize) ==
                frame.payload);
-    if (lanewire::isSafeName(offer->name)) {
-        const QString name = QString::fromUtf8(offer->name);
-        FUZZ_CHECK(name.toUtf8() == offer->name);
-        FUZZ_CHECK(!name.startsWith(u'.') && !name.contains(u'/') && !name.contains(u'\\'));
-        for (const QChar c : name) {
-            FUZZ_CHECK(c.unicode() >= 0x20 && (c.unicode() < 0x7F || c.unicode() > 0x9F));
+    if (const std::optional<QString> name = offeredFileName(offer->name)) {
+        FUZZ_CHECK(*name ==
+                   QString::fromUtf8(offer->name).normalized(QString::NormalizationForm_C));
+        FUZZ_CHECK(name->toUtf8().size() <= 255);
+        FUZZ_CHECK(!name->startsWith(u'.') && !name->contains(u'/') && !name->contains(u'\\'));
+        for (const uint u : name->toUcs4()) {
+            FUZZ_CHECK(u >= 0x20 && (u < 0x7F || u > 0x9F));
+            FUZZ_CHECK(QChar::category(static_cast<char32_t>(u)) != QChar::Other_Format);
+            FUZZ_CHECK(u != 0x2028 && u != 0x2029);
         }
     }
 }

@@ -1,6 +1,6 @@
 // Fuzzes what the sending end of the fast lane makes of the bytes a receiver sends: the
-// greeting, then frames (accept, decline, busy, pause, resume, cancel, result). An accepted
-// offset is never negative, its hash is whole, and re-encoding gives back the bytes.
+// greeting, then frames (accept, start, decline, busy, pause, resume, cancel, result). An
+// offset is never negative, and re-encoding gives back the bytes.
 
 #include <cstddef>
 #include <cstdint>
@@ -12,16 +12,16 @@
 namespace {
 
 void checkFrame(const LaneFrame& frame) {
-    if (frame.type == lanewire::Type::Accept) {
-        const auto accepted = lanewire::parseAccept(frame.payload);
-        FUZZ_CHECK(accepted.has_value() == (frame.payload.size() == 8 + lanewire::kHashSize &&
-                                            static_cast<quint8>(frame.payload.at(0)) < 0x80));
-        if (accepted) {
-            FUZZ_CHECK(accepted->offset >= 0);
-            FUZZ_CHECK(accepted->hash.size() == lanewire::kHashSize);
-            FUZZ_CHECK(
-                lanewire::accept(accepted->offset, accepted->hash).sliced(lanewire::kHeaderSize) ==
-                frame.payload);
+    if (frame.type == lanewire::Type::Accept || frame.type == lanewire::Type::Start) {
+        const auto offset = lanewire::parseOffset(frame.payload);
+        FUZZ_CHECK(offset.has_value() ==
+                   (frame.payload.size() == 8 && static_cast<quint8>(frame.payload.at(0)) < 0x80));
+        if (offset) {
+            FUZZ_CHECK(*offset >= 0);
+            const QByteArray again = frame.type == lanewire::Type::Accept
+                                         ? lanewire::accept(*offset)
+                                         : lanewire::start(*offset);
+            FUZZ_CHECK(again.sliced(lanewire::kHeaderSize) == frame.payload);
         }
     }
     if (frame.type == lanewire::Type::Result) {

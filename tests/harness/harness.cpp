@@ -43,6 +43,7 @@
 #include "common/signalcloser.h"
 #include "engine/receivingservice.h"
 #include "engine/sendingsession.h"
+#include "lane/filesizelimit.h"
 #include "lane/largebuffers.h"
 #include "net/listener.h"
 #include "net/serverendpoint.h"
@@ -109,6 +110,7 @@ QString statusLine(TFormruvo& window) {
 
 int main(int argc, char** argv) {
     keepLargeBuffersInTheHeap();
+    failWritesPastTheFileSizeLimit();
     RuvoApplication app(argc, argv);
     QCommandLineParser parser;
     parser.addHelpOption();
