@@ -49,9 +49,10 @@ if grep -Eq 'libqt6(gui|widgets)' <<<"$cli_depends"; then
   fail "ruvo-cli depends on Qt Gui or Widgets: $cli_depends"
 fi
 
-# The unit starts the program where the package puts it.
+# The unit finds the program where the package puts it.
 unit=$(dpkg-deb --fsys-tarfile "$cli" | tar -xO ./usr/share/systemd/user/ruvo-receive.service)
-grep -q '^ExecStart=/usr/bin/ruvo-cli receive ' <<<"$unit" || fail "the unit does not start /usr/bin/ruvo-cli"
+grep -q '^ExecStart=/usr/bin/env ruvo-cli receive ' <<<"$unit" || fail "the unit does not start ruvo-cli"
+grep -q '^Environment=PATH=.*:/usr/bin' <<<"$unit" || fail "the unit's PATH lacks /usr/bin"
 entry=$(dpkg-deb --fsys-tarfile "$window" | tar -xO ./usr/share/applications/ruvo.desktop)
 grep -q '^Exec=ruvo %F$' <<<"$entry" || fail "the desktop entry does not take files"
 grep -q '^MimeType=.*application/octet-stream;' <<<"$entry" || fail "the desktop entry names no MIME type"

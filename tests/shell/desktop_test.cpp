@@ -26,10 +26,12 @@
 #include <unistd.h>
 #include <vector>
 
+#include "discovery/serviceannouncer.h"
 #include "engine/receivingservice.h"
 #include "shell/formruvo.h"
 #include "shell/scripteduserdialogs.h"
 #include "shell/tgroupbox.h"
+#include "shell/thiscopy.h"
 #include "shell/tpagecontrol.h"
 #include "shell/tstatusbar.h"
 #include "transfer/silenttonedevice.h"
@@ -103,6 +105,20 @@ TEST_F(DesktopTest, TheStatusBarAndTheGaugeAreReadable) {
     EXPECT_EQ(value->currentValue().toInt(), 42);
     EXPECT_EQ(value->maximumValue().toInt(), 100);
     EXPECT_EQ(gauge->text(QAccessible::Value), QStringLiteral("42%"));
+}
+
+// Who this copy is, where no part of the layout changes: the status bar's tooltip and its
+// description to a screen reader; the window listens on a port of its own here, so every
+// address carries it.
+TEST_F(DesktopTest, TheStatusBarTellsThisCopysNameAndAddresses) {
+    const QString expected = thisCopyText(ServiceAnnouncer::defaultName(), localAddresses(),
+                                          form->Receiving()->listeningPort());
+    EXPECT_EQ(form->BarraEstado->toolTip(), expected);
+    QAccessibleInterface* bar = QAccessible::queryAccessibleInterface(form->BarraEstado);
+    ASSERT_NE(bar, nullptr);
+    EXPECT_EQ(bar->text(QAccessible::Description), expected);
+    EXPECT_EQ(bar->text(QAccessible::Name), QStringLiteral("Barra de estado"));
+    EXPECT_EQ(form->BarraEstado->geometry(), QRect(0, 114, 252, 20));
 }
 
 // Sends a drag of `urls` over `target` and drops it there; whether the drop was taken.
