@@ -11,7 +11,8 @@ BackgroundTray::BackgroundTray(QWidget* window)
     : QObject(window),
       m_window(window),
       m_icon(new QSystemTrayIcon(programIcon(), this)),
-      m_menu(new QMenu) {
+      m_menu(new QMenu),
+      m_available(&QSystemTrayIcon::isSystemTrayAvailable) {
     m_menu->addAction(QStringLiteral("Mostrar"), this, &BackgroundTray::showWindow);
     m_menu->addAction(QStringLiteral("Salir"), this, &BackgroundTray::quitRequested);
     m_icon->setContextMenu(m_menu);
@@ -38,7 +39,7 @@ void BackgroundTray::setOn(bool on) {
 }
 
 bool BackgroundTray::keepsRunning() const {
-    return m_on && QSystemTrayIcon::isSystemTrayAvailable();
+    return m_on && m_available();
 }
 
 void BackgroundTray::setToolTip(const QString& text) {

@@ -3,6 +3,8 @@
 #include <QObject>
 #include <QString>
 
+#include <functional>
+
 class QAction;
 class QMenu;
 class QSystemTrayIcon;
@@ -28,6 +30,8 @@ public:
     // On, and a tray to show the icon in: only then may a close hide the window, so that a
     // hidden window can always be brought back.
     bool keepsRunning() const;
+    // Whether the desktop shows a tray; tests stand in for a desktop that has one.
+    void setTrayAvailable(std::function<bool()> available) { m_available = std::move(available); }
 
     void setToolTip(const QString& text);
     void showWindow();
@@ -41,4 +45,5 @@ private:
     QSystemTrayIcon* m_icon;
     QMenu* m_menu;
     bool m_on = false;
+    std::function<bool()> m_available;
 };

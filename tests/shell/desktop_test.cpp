@@ -28,6 +28,8 @@
 
 #include "discovery/serviceannouncer.h"
 #include "engine/receivingservice.h"
+#include "net/serverendpoint.h"
+#include "shell/backgroundtray.h"
 #include "shell/formruvo.h"
 #include "shell/scripteduserdialogs.h"
 #include "shell/tgroupbox.h"
@@ -272,6 +274,64 @@ TEST(OfferNotification, TheDesktopShowsTheOfferAndItsRecibirActionAccepts) {
               QByteArray("a|0"));
     EXPECT_EQ(form.Paginas->currentIndex(), 1);
     ::close(peer);
+}
+
+// With the tray on, closing the window hides it: the copy still listens, an offer is told
+// on the desktop even with "Notificar con sonidos" off (nothing else could tell of it), and
+// only Quit (SIGTERM, "Salir") ends it, saving the placement as a close does.
+TEST(BackgroundTray, ClosedIntoTheTrayTheCopyGoesOnReceivingUntilItQuits) {
+    PrivateBus bus;
+    if (bus.address.isEmpty()) {
+        GTEST_SKIP() << "dbus-daemon could not start a private session bus here";
+    }
+    QDBusConnection standIn =
+        QDBusConnection::connectToBus(bus.address, QStringLiteral("stand-in"));
+    ASSERT_TRUE(standIn.isConnected());
+    NotificationService service;
+    ASSERT_TRUE(standIn.registerObject(
+        QStringLiteral("/org/freedesktop/Notifications"), &service,
+        QDBusConnection::ExportAllSlots | QDBusConnection::ExportAllSignals));
+    ASSERT_TRUE(standIn.registerService(QStringLiteral("org.freedesktop.Notifications")));
+
+    QTemporaryDir config, folder;
+    ScriptedUserDialogs dialogs(0);
+    SilentToneDevice tones;
+    FormOptions options;
+    options.listenPort = 0;
+    options.configDir = config.path();
+    options.dialogs = &dialogs;
+    options.tones = &tones;
+    options.notificationBus = bus.address;
+    TFormruvo form(options);
+    form.GuardarEn->setText(folder.path());
+    form.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&form));
+    form.Tray()->setTrayAvailable([] { return true; });
+    form.Bandeja->setChecked(true);
+    ASSERT_FALSE(form.Notificar->isChecked());
+
+    EXPECT_FALSE(form.close());
+    EXPECT_FALSE(form.isVisible());
+    EXPECT_TRUE(form.Servidor->Active());
+    const QString placement = config.filePath(QStringLiteral("Ruvo/ruvo.INI"));
+    EXPECT_FALSE(QFile::exists(placement));
+
+    const int peer = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(form.Receiving()->listeningPort());
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    ASSERT_EQ(::connect(peer, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+    const QByteArray offer = "i|informe.pdf|3145728";
+    ASSERT_EQ(::send(peer, offer.constData(), offer.size(), 0), offer.size());
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !service.shown.empty(); }, 10000));
+    EXPECT_EQ(service.shown[0].body, QStringLiteral("informe.pdf (3.000 Mb) de 127.0.0.1"));
+    EXPECT_TRUE(form.Recibir->isEnabled());
+    ::close(peer);
+
+    form.Quit();
+    EXPECT_FALSE(form.isVisible());
+    EXPECT_TRUE(QFile::exists(placement));
 }
 
 }  // namespace
