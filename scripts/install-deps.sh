@@ -7,7 +7,7 @@ packages=(
   qt6-base-dev libgl-dev libasound2-dev
   libgtest-dev libgmock-dev
   clang-14 libclang-rt-14-dev
-  fonts-liberation
+  fonts-liberation qt6-translations-l10n
   xvfb xauth dbus-daemon at-spi2-core python3-gi gir1.2-atspi-2.0
   appstream dpkg-dev file
   libavahi-client-dev avahi-daemon iproute2

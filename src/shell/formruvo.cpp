@@ -25,6 +25,7 @@
 #include "shell/accessibility.h"
 #include "shell/addresschooser.h"
 #include "shell/apptitle.h"
+#include "shell/backgroundtray.h"
 #include "shell/offernotifier.h"
 #include "shell/paintpacer.h"
 #include "shell/placementkeeper.h"
@@ -34,6 +35,7 @@
 #include "shell/tabicons.h"
 #include "shell/tactivitybar.h"
 #include "shell/tgroupbox.h"
+#include "shell/thiscopy.h"
 #include "shell/topendialog.h"
 #include "shell/tpagecontrol.h"
 #include "shell/tstatusbar.h"
@@ -231,6 +233,15 @@ void TFormruvo::createControls() {
     ViaRapida = named(new QCheckBox(QStringLiteral("Via rapida"), GroupBox6), "ViaRapida");
     ViaRapida->setGeometry(150, 6, 85, 17);
     ViaRapida->setChecked(true);
+    // Between the folder's caption and "Via rapida", where a caption would not fit.
+    Bandeja = named(new QCheckBox(GroupBox6), "Bandeja");
+    Bandeja->setIcon(programIcon());
+    Bandeja->setIconSize(QSize(12, 12));
+    Bandeja->setGeometry(108, 6, 40, 17);
+    Bandeja->setToolTip(QStringLiteral(
+        "Icono en la bandeja del sistema: al cerrar la ventana se sigue recibiendo"));
+    Bandeja->setAccessibleName(QStringLiteral("Recibir con la ventana cerrada"));
+    Bandeja->setAccessibleDescription(Bandeja->toolTip());
 
     // Names for assistive technology: each field is named by its caption.
     for (auto [field, caption] : {std::pair<QWidget*, QLabel*>{FicheroEnviado, Label16},
@@ -258,6 +269,7 @@ void TFormruvo::createControls() {
     setTabOrder(GuardarEn, Notificar);
     setTabOrder(Notificar, Anunciar);
     setTabOrder(Anunciar, ViaRapida);
+    setTabOrder(ViaRapida, Bandeja);
     Paginas->setCurrentIndex(0);
 
     // Bottom strip.
@@ -298,6 +310,7 @@ void TFormruvo::createControls() {
     OpenDialog1 = named(new TOpenDialog(this, m_dialogs), "OpenDialog1");
     Pausado = named(new TTimer(350, this), "Pausado");
     Parpadeo = named(new TTimer(350, this), "Parpadeo");
+    m_tray = new BackgroundTray(this);
 }
 
 void TFormruvo::bindHandlers() {
@@ -306,6 +319,9 @@ void TFormruvo::bindHandlers() {
     DireccionEnviada->installEventFilter(this);
     connect(Anunciar, &QCheckBox::toggled, this, &TFormruvo::UpdateAnnouncement);
     connect(ViaRapida, &QCheckBox::toggled, this, &TFormruvo::ViaRapidaChange);
+    connect(Bandeja, &QCheckBox::toggled, this, &TFormruvo::BandejaChange);
+    connect(m_tray, &BackgroundTray::quitRequested, this, &TFormruvo::Quit);
+    BarraEstado->installEventFilter(this);
     connect(Examinar, &QPushButton::clicked, this, &TFormruvo::ExaminarClick);
     connect(Enviar, &QPushButton::clicked, this, &TFormruvo::EnviarClick);
     connect(PausarEnvio, &QPushButton::clicked, this, &TFormruvo::PausarEnvioClick);
@@ -392,6 +408,9 @@ void TFormruvo::FormCreate() {
             Direcciones->setRecent(settings.readString(QStringLiteral("recientes")));
             ViaRapida->setChecked(settings.readString(QStringLiteral("viarapida")) !=
                                   QLatin1String("0"));
+            // Off unless the user asked for it: a close ends the program.
+            Bandeja->setChecked(settings.readString(QStringLiteral("bandeja")) ==
+                                QLatin1String("1"));
         }
     }
     OpenDialog1->InitialDir = desktopFolder();
@@ -412,6 +431,8 @@ void TFormruvo::FormDestroy() {
     settings.writeString(QStringLiteral("recientes"), Direcciones->recentSetting());
     settings.writeString(QStringLiteral("viarapida"),
                          ViaRapida->isChecked() ? QStringLiteral("1") : QStringLiteral("0"));
+    settings.writeString(QStringLiteral("bandeja"),
+                         Bandeja->isChecked() ? QStringLiteral("1") : QStringLiteral("0"));
 }
 
 void TFormruvo::GuardarEnChange() {
@@ -452,7 +473,26 @@ bool TFormruvo::StartListening() {
         m_announcedPort = m_receiving->listeningPort();
     }
     UpdateAnnouncement();
+    UpdateThisCopyText();
     return listening;
+}
+
+void TFormruvo::UpdateThisCopyText() {
+    const quint16 port = m_announcedPort != 0 ? m_announcedPort : m_options.listenPort;
+    const QString text = thisCopyText(ServiceAnnouncer::defaultName(), localAddresses(), port);
+    BarraEstado->setToolTip(text);
+    BarraEstado->setAccessibleDescription(text);
+    m_tray->setToolTip(appTitle() + QLatin1Char('\n') + text);
+}
+
+void TFormruvo::BandejaChange() {
+    m_tray->setOn(Bandeja->isChecked());
+}
+
+void TFormruvo::Quit() {
+    m_quitting = true;
+    close();
+    m_quitting = false;
 }
 
 // The announcement follows the port opened at start: while a send stops listening for a
@@ -477,13 +517,26 @@ bool TFormruvo::RecibirHighlighted() const {
 }
 
 void TFormruvo::closeEvent(QCloseEvent* event) {
+    if (!m_quitting && m_tray->keepsRunning()) {
+        event->ignore();
+        hide();
+        return;
+    }
     QWidget::closeEvent(event);
     if (event->isAccepted()) {
         Placement1->OwnerClosed();
+        // With the tray on, the application does not quit by itself when this window goes.
+        if (m_tray->isOn()) {
+            QCoreApplication::quit();
+        }
     }
 }
 
 bool TFormruvo::eventFilter(QObject* watched, QEvent* event) {
+    if (watched == BarraEstado && event->type() == QEvent::ToolTip) {
+        UpdateThisCopyText();  // the addresses may have changed since
+        return false;
+    }
     if (watched == DireccionEnviada && event->type() == QEvent::KeyPress) {
         auto* keyEvent = static_cast<QKeyEvent*>(event);
         if (keyEvent->key() == Qt::Key_Down && keyEvent->modifiers() == Qt::AltModifier) {

@@ -27,6 +27,7 @@ class TPageControl;
 class TPercentGauge;
 class TPlacementKeeper;
 class AddressChooser;
+class BackgroundTray;
 class OfferNotifier;
 class PeerBrowser;
 class ServiceAnnouncer;
@@ -96,6 +97,9 @@ public:
     QCheckBox* Notificar;
     QCheckBox* Anunciar;   // "Visible en la red": announce this copy on the local network
     QCheckBox* ViaRapida;  // "Via rapida": the fast lane between two copies
+    // An icon in the system tray, and receiving goes on with the window closed (off by
+    // default). Shows the program's icon instead of a caption: the page has no room left.
+    QCheckBox* Bandeja;
     // The drop-down of DireccionEnviada: copies found on the network, recent addresses.
     AddressChooser* Direcciones;
 
@@ -132,6 +136,16 @@ public:
     // The mark of a transfer over the fast lane: the gauge is drawn in green, and says so to
     // a pointer and a screen reader.
     void MarkLane(bool lane);
+
+    // "Bandeja" switched: the tray icon follows it.
+    void BandejaChange();
+    // Ends the program even while the tray keeps it running (SIGTERM, "Salir" in the tray's
+    // menu); with the tray off it is the same as closing the window.
+    void Quit();
+    // This copy's name and addresses, in the status bar's tooltip and its description to a
+    // screen reader, and in the tray icon's tooltip.
+    void UpdateThisCopyText();
+    BackgroundTray* Tray() const { return m_tray; }
 
     // The highlight of the "Recibir" tab (the blinking that announces an offer).
     void SetRecibirHighlight(bool on);
@@ -210,6 +224,8 @@ private:
     quint16 m_announcedPort = 0;  // the port the window listens on between sends
     bool m_diskFullBoxOpen = false;
     bool m_sendOnLane = false;  // the send under way (or just ended) went over the lane
+    BackgroundTray* m_tray = nullptr;
+    bool m_quitting = false;
 };
 
 // The program's one main window (the latest made, while it exists).

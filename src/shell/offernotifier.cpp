@@ -27,7 +27,7 @@ OfferNotifier::OfferNotifier(const QDBusConnection& bus, QObject* parent)
                   SLOT(notificationClosed(uint, uint)));
 }
 
-void OfferNotifier::offerArrived(const QString& name, qint64 size, const QString& address) {
+void OfferNotifier::offerArrived(const QString& name, qint64 size, const QString& sender) {
     offerEnded();
     if (!m_bus.isConnected()) {
         return;
@@ -35,7 +35,7 @@ void OfferNotifier::offerArrived(const QString& name, qint64 size, const QString
     QDBusMessage notify =
         QDBusMessage::createMethodCall(kService, kPath, kInterface, QStringLiteral("Notify"));
     const QString body =
-        QStringLiteral("%1 (%2 Mb) de %3").arg(name, FormatMegabytes(size), address);
+        QStringLiteral("%1 (%2 Mb) de %3").arg(name, FormatMegabytes(size), sender);
     notify << QStringLiteral("Ruvo") << uint(0) << QStringLiteral("ruvo")
            << QStringLiteral("Oferta de archivo") << body
            << QStringList{QStringLiteral("default"), QStringLiteral("Recibir"), kAction,

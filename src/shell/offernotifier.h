@@ -15,7 +15,9 @@ public:
     explicit OfferNotifier(const QDBusConnection& bus = QDBusConnection::sessionBus(),
                            QObject* parent = nullptr);
 
-    void offerArrived(const QString& name, qint64 size, const QString& address);
+    // `sender` is the sender's address, or its name with the address ("ana@portatil
+    // (192.168.1.5)").
+    void offerArrived(const QString& name, qint64 size, const QString& sender);
     // The offer was accepted, declined or withdrawn: its notification goes.
     void offerEnded();
 

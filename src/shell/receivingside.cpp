@@ -9,10 +9,13 @@
 #include <QPushButton>
 
 #include "common/outcometext.h"
+#include "discovery/peerbrowser.h"
 #include "engine/ttimer.h"
+#include "shell/backgroundtray.h"
 #include "shell/formruvo.h"
 #include "shell/offernotifier.h"
 #include "shell/progressstrip.h"
+#include "shell/thiscopy.h"
 #include "shell/tpagecontrol.h"
 #include "shell/tstatusbar.h"
 #include "shell/userdialogs.h"
@@ -40,15 +43,21 @@ void TFormruvo::ServidorOffer(const ReceivingService::Offer& offer) {
     BarraEstado->SetPanelText(1, QString());
     Panel1->hide();
     DireccionRecibida->setText(offer.address);
+    // The field has room for the address only: the sender's announced name, when a copy
+    // found on the network has that address, goes to its tooltip and description.
+    const QString sender =
+        senderText(offer.address, m_browser ? m_browser->peers() : QList<PeerBrowser::Peer>());
+    DireccionRecibida->setToolTip(sender);
+    DireccionRecibida->setAccessibleDescription(sender);
     FicheroRecibido->setText(offer.name);
     TamanoRecibido->setText(QString::number(offer.size));
     MegasRecibidos->setText(FormatMegabytes(offer.size));
     CancelarRecepcion->setEnabled(true);
     Recibir->setEnabled(true);
     // Behind other windows an offer is easy to miss: the desktop tells of it too, when the
-    // user asked to be notified.
-    if (Notificar->isChecked() && !isActiveWindow()) {
-        m_notifier->offerArrived(offer.name, offer.size, offer.address);
+    // user asked to be notified. A window closed into the tray cannot be seen at all.
+    if ((Notificar->isChecked() || (m_tray->isOn() && isHidden())) && !isActiveWindow()) {
+        m_notifier->offerArrived(offer.name, offer.size, sender);
     }
 }
 

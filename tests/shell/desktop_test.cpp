@@ -26,10 +26,14 @@
 #include <unistd.h>
 #include <vector>
 
+#include "discovery/serviceannouncer.h"
 #include "engine/receivingservice.h"
+#include "net/serverendpoint.h"
+#include "shell/backgroundtray.h"
 #include "shell/formruvo.h"
 #include "shell/scripteduserdialogs.h"
 #include "shell/tgroupbox.h"
+#include "shell/thiscopy.h"
 #include "shell/tpagecontrol.h"
 #include "shell/tstatusbar.h"
 #include "sound/silenttonedevice.h"
@@ -103,6 +107,20 @@ TEST_F(DesktopTest, TheStatusBarAndTheGaugeAreReadable) {
     EXPECT_EQ(value->currentValue().toInt(), 42);
     EXPECT_EQ(value->maximumValue().toInt(), 100);
     EXPECT_EQ(gauge->text(QAccessible::Value), QStringLiteral("42%"));
+}
+
+// Who this copy is, where no part of the layout changes: the status bar's tooltip and its
+// description to a screen reader; the window listens on a port of its own here, so every
+// address carries it.
+TEST_F(DesktopTest, TheStatusBarTellsThisCopysNameAndAddresses) {
+    const QString expected = thisCopyText(ServiceAnnouncer::defaultName(), localAddresses(),
+                                          form->Receiving()->listeningPort());
+    EXPECT_EQ(form->BarraEstado->toolTip(), expected);
+    QAccessibleInterface* bar = QAccessible::queryAccessibleInterface(form->BarraEstado);
+    ASSERT_NE(bar, nullptr);
+    EXPECT_EQ(bar->text(QAccessible::Description), expected);
+    EXPECT_EQ(bar->text(QAccessible::Name), QStringLiteral("Barra de estado"));
+    EXPECT_EQ(form->BarraEstado->geometry(), QRect(0, 114, 252, 20));
 }
 
 // Sends a drag of `urls` over `target` and drops it there; whether the drop was taken.
@@ -256,6 +274,64 @@ TEST(OfferNotification, TheDesktopShowsTheOfferAndItsRecibirActionAccepts) {
               QByteArray("a|0"));
     EXPECT_EQ(form.Paginas->currentIndex(), 1);
     ::close(peer);
+}
+
+// With the tray on, closing the window hides it: the copy still listens, an offer is told
+// on the desktop even with "Notificar con sonidos" off (nothing else could tell of it), and
+// only Quit (SIGTERM, "Salir") ends it, saving the placement as a close does.
+TEST(BackgroundTray, ClosedIntoTheTrayTheCopyGoesOnReceivingUntilItQuits) {
+    PrivateBus bus;
+    if (bus.address.isEmpty()) {
+        GTEST_SKIP() << "dbus-daemon could not start a private session bus here";
+    }
+    QDBusConnection standIn =
+        QDBusConnection::connectToBus(bus.address, QStringLiteral("stand-in"));
+    ASSERT_TRUE(standIn.isConnected());
+    NotificationService service;
+    ASSERT_TRUE(standIn.registerObject(
+        QStringLiteral("/org/freedesktop/Notifications"), &service,
+        QDBusConnection::ExportAllSlots | QDBusConnection::ExportAllSignals));
+    ASSERT_TRUE(standIn.registerService(QStringLiteral("org.freedesktop.Notifications")));
+
+    QTemporaryDir config, folder;
+    ScriptedUserDialogs dialogs(0);
+    SilentToneDevice tones;
+    FormOptions options;
+    options.listenPort = 0;
+    options.configDir = config.path();
+    options.dialogs = &dialogs;
+    options.tones = &tones;
+    options.notificationBus = bus.address;
+    TFormruvo form(options);
+    form.GuardarEn->setText(folder.path());
+    form.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&form));
+    form.Tray()->setTrayAvailable([] { return true; });
+    form.Bandeja->setChecked(true);
+    ASSERT_FALSE(form.Notificar->isChecked());
+
+    EXPECT_FALSE(form.close());
+    EXPECT_FALSE(form.isVisible());
+    EXPECT_TRUE(form.Receiving()->isListening());
+    const QString placement = config.filePath(QStringLiteral("Ruvo/ruvo.INI"));
+    EXPECT_FALSE(QFile::exists(placement));
+
+    const int peer = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(form.Receiving()->listeningPort());
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    ASSERT_EQ(::connect(peer, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+    const QByteArray offer = "i|informe.pdf|3145728";
+    ASSERT_EQ(::send(peer, offer.constData(), offer.size(), 0), offer.size());
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !service.shown.empty(); }, 10000));
+    EXPECT_EQ(service.shown[0].body, QStringLiteral("informe.pdf (3.000 Mb) de 127.0.0.1"));
+    EXPECT_TRUE(form.Recibir->isEnabled());
+    ::close(peer);
+
+    form.Quit();
+    EXPECT_FALSE(form.isVisible());
+    EXPECT_TRUE(QFile::exists(placement));
 }
 
 }  // namespace

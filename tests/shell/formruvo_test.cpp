@@ -11,6 +11,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QFrame>
+#include <QGuiApplication>
 #include <QLabel>
 #include <QLineEdit>
 #include <QProgressBar>
@@ -19,6 +20,7 @@
 #include <QSignalSpy>
 #include <QStandardPaths>
 #include <QStyle>
+#include <QSystemTrayIcon>
 #include <QTabBar>
 #include <QTemporaryDir>
 #include <QTest>
@@ -31,6 +33,7 @@
 #include "net/clientendpoint.h"
 #include "net/serverendpoint.h"
 #include "shell/addresschooser.h"
+#include "shell/backgroundtray.h"
 #include "shell/placementkeeper.h"
 #include "shell/ruvoapplication.h"
 #include "shell/scripteduserdialogs.h"
@@ -301,6 +304,7 @@ TEST_F(FormruvoTest, TabVisitsTheEnabledControlsOfEachPageInOrder) {
     f.Paginas->setCurrentIndex(2);
     EXPECT_EQ(visits(f.GuardarEn, 2),
               (std::vector<QWidget*>{f.GuardarEn, f.Notificar, f.Anunciar}));
+    EXPECT_EQ(visits(f.ViaRapida, 1), (std::vector<QWidget*>{f.ViaRapida, f.Bandeja}));
 }
 
 TEST_F(FormruvoTest, FirstRunShowsTheDefaultsAndWritesThemOnlyAtShutdown) {
@@ -347,6 +351,42 @@ TEST_F(FormruvoTest, RecentAddressesAndVisibilityRoundTripThroughTheSettings) {
     EXPECT_FALSE(form->Anunciar->isChecked());
     EXPECT_TRUE(form->Direcciones->choose(QStringLiteral("10.0.0.9")));
     EXPECT_EQ(form->DireccionEnviada->text(), QStringLiteral("10.0.0.9"));
+}
+
+TEST_F(FormruvoTest, TheTrayIsOffUntilTheUserTurnsItOnAndItsBoxFitsBesideTheOthers) {
+    auto form = shownForm();
+    TFormruvo& f = *form;
+    // Between the folder's caption and "Via rapida", touching neither, and wide enough for
+    // its box and icon.
+    for (QWidget* neighbour : std::vector<QWidget*>{f.Label21, f.ViaRapida, f.GuardarEn}) {
+        EXPECT_FALSE(f.Bandeja->geometry().intersects(neighbour->geometry()))
+            << neighbour->objectName().toStdString();
+    }
+    EXPECT_LE(f.Bandeja->sizeHint().width(), f.Bandeja->width());
+    EXPECT_FALSE(f.Bandeja->accessibleName().isEmpty());
+
+    // Off by default: closing ends the program as ever.
+    EXPECT_FALSE(f.Bandeja->isChecked());
+    EXPECT_FALSE(f.Tray()->isOn());
+    EXPECT_TRUE(QGuiApplication::quitOnLastWindowClosed());
+    EXPECT_TRUE(f.close());
+    EXPECT_FALSE(f.isVisible());
+    form.reset();
+    EXPECT_EQ(storedSetting("bandeja"), QStringLiteral("0"));
+
+    writeSettings("Ruvo\\bandeja=1\n");
+    form = shownForm();
+    EXPECT_TRUE(form->Bandeja->isChecked());
+    EXPECT_TRUE(form->Tray()->isOn());
+    EXPECT_FALSE(QGuiApplication::quitOnLastWindowClosed());
+    // With no tray to show the icon in, a close still closes: a hidden window could not be
+    // brought back.
+    ASSERT_FALSE(QSystemTrayIcon::isSystemTrayAvailable());
+    EXPECT_TRUE(form->close());
+    EXPECT_FALSE(form->isVisible());
+    form.reset();
+    EXPECT_TRUE(QGuiApplication::quitOnLastWindowClosed());
+    EXPECT_EQ(storedSetting("bandeja"), QStringLiteral("1"));
 }
 
 TEST_F(FormruvoTest, OnlyExactlyOneChecksNotificar) {

@@ -1,0 +1,58 @@
+#!/usr/bin/env bash
+# ruvo-cli's bash completion: the subcommands, every option the manual page's synopsis gives
+# each subcommand (so that a new option documented there and not completed fails here), the
+# values of --continue, and a file then no option value for send.
+#   completion_test.sh SOURCE_DIR
+set -euo pipefail
+src=$1
+# shellcheck source=/dev/null
+source "$src/data/ruvo-cli.bash-completion"
+failed=0
+
+# complete WORD...: the completions offered for the last word, sorted, one line.
+complete_words() {
+    COMP_WORDS=("$@")
+    COMP_CWORD=$((${#COMP_WORDS[@]} - 1))
+    COMPREPLY=()
+    _ruvo_cli
+    printf '%s\n' "${COMPREPLY[@]}" | sort | tr '\n' ' ' | sed 's/ $//'
+}
+
+expect() {
+    local what=$1 want=$2 got=$3
+    if [ "$got" != "$want" ]; then
+        echo "FAIL $what: want [$want], got [$got]"
+        failed=1
+    fi
+}
+
+expect "subcommands" "--help --version list receive send" "$(complete_words ruvo-cli '')"
+expect "--continue" "ask no yes" "$(complete_words ruvo-cli receive --continue '')"
+expect "--port takes a number" "" "$(complete_words ruvo-cli send a --port '')"
+
+# Every option of each subcommand's synopsis in the manual page is completed.
+for command in send receive list; do
+    documented=$(awk -v c="$command" '
+        $0 == ".B ruvo-cli " c { on = 1; next }
+        on && /^\.br/ { exit }
+        on { print }' "$src/doc/ruvo-cli.1" | sed 's/\\-/-/g' | grep -o -- '--[a-z][a-z-]*' | sort -u)
+    offered=$(complete_words ruvo-cli "$command" --)
+    [ -n "$documented" ] || { echo "FAIL no synopsis of $command in the manual page"; failed=1; }
+    for option in $documented; do
+        grep -qw -- "$option" <<<"$offered" || {
+            echo "FAIL $command: $option is documented but not completed"
+            failed=1
+        }
+    done
+done
+
+# send: a file first, then an address (no files), options anywhere.
+dir=$(mktemp -d)
+trap 'rm -rf "$dir"' EXIT
+touch "$dir/video.mkv"
+cd "$dir"
+expect "send's file" "video.mkv" "$(complete_words ruvo-cli send vi)"
+expect "send's address is no file" "" "$(complete_words ruvo-cli send video.mkv --port 9 vi)"
+
+[ $failed -eq 0 ] && echo "completion: subcommands, options, values and files as documented"
+exit $failed
