@@ -1,0 +1,39 @@
+#include "identity/securelaneserver.h"
+
+#include "identity/tlspeerguard.h"
+
+#include <QPointer>
+#include <QSslSocket>
+#include <QTimer>
+
+SecureLaneServer::SecureLaneServer(const Identity& identity, lanetls::PeerDecision decide,
+                                   QObject* parent)
+    : QTcpServer(parent),
+      m_configuration(lanetls::configuration(identity)),
+      m_decide(std::move(decide)) {}
+
+void SecureLaneServer::incomingConnection(qintptr descriptor) {
+    auto* socket = new QSslSocket(this);
+    if (!socket->setSocketDescriptor(descriptor)) {
+        delete socket;
+        return;
+    }
+    socket->setSslConfiguration(m_configuration);
+    auto* guard = new TlsPeerGuard(socket, m_decide, lanetls::kHandshakeTimeoutMs);
+    const QString address = socket->peerAddress().toString();
+    connect(guard, &TlsPeerGuard::accepted, this, [this, socket] {
+        addPendingConnection(socket);
+        emit newConnection();
+        QTimer::singleShot(0, socket, [socket] {
+            if (socket->bytesAvailable() > 0) {
+                emit socket->readyRead();
+            }
+        });
+    });
+    // Destroyed later: the guard reports from inside the socket's own signals.
+    connect(guard, &TlsPeerGuard::refused, this, [this, socket, address](const QString& reason) {
+        emit refused(address, reason);
+        socket->deleteLater();
+    });
+    socket->startServerEncryption();
+}
