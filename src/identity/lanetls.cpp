@@ -48,10 +48,11 @@ QSslConfiguration configuration(const Identity& identity) {
     return config;
 }
 
-QSslSocket* clientSocket(const Identity& identity, PeerDecision decide, QObject* parent) {
+QSslSocket* clientSocket(const Identity& identity, PeerDecision decide, QObject* parent,
+                         int handshakeTimeoutMs) {
     auto* socket = new QSslSocket(parent);
     socket->setSslConfiguration(configuration(identity));
-    new TlsPeerGuard(socket, std::move(decide), kHandshakeTimeoutMs);
+    new TlsPeerGuard(socket, std::move(decide), handshakeTimeoutMs);
     return socket;
 }
 

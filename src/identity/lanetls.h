@@ -38,8 +38,10 @@ QSslConfiguration configuration(const Identity& identity);
 // A sending side's socket, not yet connected: the caller connects it with
 // connectToHostEncrypted(host, port). A TlsPeerGuard on it (findChild<TlsPeerGuard*>()) asks
 // `decide`, closes the socket at once on a peer that does not speak TLS, shows another
-// certificate or stops half-way, and says why.
-QSslSocket* clientSocket(const Identity& identity, PeerDecision decide, QObject* parent = nullptr);
+// certificate or stops half-way or is not done within `handshakeTimeoutMs` (counted from
+// now, the TCP connection included), and says why.
+QSslSocket* clientSocket(const Identity& identity, PeerDecision decide, QObject* parent = nullptr,
+                         int handshakeTimeoutMs = kHandshakeTimeoutMs);
 
 // The fingerprint of the certificate the peer presented; empty before the handshake.
 QString peerFingerprint(const QSslSocket& socket);

@@ -19,11 +19,10 @@ void SecureLaneServer::incomingConnection(qintptr descriptor) {
         return;
     }
     socket->setSslConfiguration(m_configuration);
-    auto* guard = new TlsPeerGuard(socket, m_decide, lanetls::kHandshakeTimeoutMs);
+    auto* guard = new TlsPeerGuard(socket, m_decide, m_handshakeTimeoutMs);
     const QString address = socket->peerAddress().toString();
     connect(guard, &TlsPeerGuard::accepted, this, [this, socket] {
-        addPendingConnection(socket);
-        emit newConnection();
+        addPendingConnection(socket);  // emits pendingConnectionAvailable()
         QTimer::singleShot(0, socket, [socket] {
             if (socket->bytesAvailable() > 0) {
                 emit socket->readyRead();
