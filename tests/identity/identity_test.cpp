@@ -66,7 +66,7 @@ TEST(Identity, MadeAtFirstStartThenReloadedWithTheSameFingerprint) {
                     .match(shortForm)
                     .hasMatch())
         << shortForm.toStdString();
-    EXPECT_TRUE(made->fingerprint().startsWith(shortForm.remove(QLatin1Char(' '))));
+    EXPECT_TRUE(made->fingerprint().startsWith(QString(shortForm).remove(QLatin1Char(' '))));
 }
 
 TEST(Identity, TwoCopiesHaveDifferentIdentities) {
