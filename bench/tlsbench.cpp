@@ -5,7 +5,11 @@
 // taskset, on one CPU and on two. Bytes come from memory: the file work is the same with or
 // without TLS and is left out.
 //
-//   tlsbench [MiB per run (default 512)] [runs of each case (default 3)]
+//   tlsbench [MiB per run (default 512)] [runs of each case (default 3)] [modes...]
+//
+// Modes: raw (blocking sockets), qtcp (QTcpSocket), qtls-SUITE (QSslSocket), ossl-SUITE
+// (OpenSSL directly), ktls-SUITE (OpenSSL with the kernel's TLS, where offered); SUITE is
+// aes128, aes256 or chacha. Without modes, all of them (raw is always run, as the yardstick).
 //
 // Prints MB/s (10^6 bytes), the ratios to the plain copies and the CPU seconds per GiB of
 // each end from the end of the handshake to the last byte.
@@ -452,7 +456,7 @@ std::optional<Run> runOnce(const QString& self, const std::string& mode, const Q
     return Run{r.ms, r.cpu, s.cpu};
 }
 
-int table(const QString& self, qint64 mib, int runs) {
+int table(const QString& self, qint64 mib, int runs, const QStringList& only) {
     QTemporaryDir folder;
     identityIn(folder.path() + QStringLiteral("/receiver"));
     identityIn(folder.path() + QStringLiteral("/sender"));
@@ -465,6 +469,11 @@ int table(const QString& self, qint64 mib, int runs) {
     }
     if (noKernelTls.isEmpty()) {
         modes.push_back("ktls-aes128");
+    }
+    if (!only.isEmpty()) {
+        std::erase_if(modes, [&](const std::string& mode) {
+            return mode != "raw" && !only.contains(QString::fromStdString(mode));
+        });
     }
     std::printf("%lld MiB per run, fastest of %d. MB = 10^6 bytes; cpu: seconds per GiB.\n",
                 static_cast<long long>(mib), runs);
@@ -531,5 +540,6 @@ int main(int argc, char** argv) {
     }
     const qint64 mib = args.size() > 1 ? args[1].toLongLong() : 512;
     const int runs = args.size() > 2 ? args[2].toInt() : 3;
-    return table(QCoreApplication::applicationFilePath(), mib > 0 ? mib : 512, runs > 0 ? runs : 1);
+    return table(QCoreApplication::applicationFilePath(), mib > 0 ? mib : 512, runs > 0 ? runs : 1,
+                 args.mid(3));
 }
