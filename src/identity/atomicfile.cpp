@@ -9,6 +9,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 
 namespace {
@@ -75,7 +76,15 @@ bool writeFileAtomically(const QString& path, QByteArrayView bytes, unsigned mod
         *error = systemError();
         ok = false;
     }
-    if (ok && ::rename(temporaryName.constData(), QFile::encodeName(path).constData()) != 0) {
+    const QByteArray finalName = QFile::encodeName(path);
+    if (ok && replace && ::rename(temporaryName.constData(), finalName.constData()) != 0) {
+        *error = systemError();
+        ok = false;
+    }
+    if (ok && !replace &&
+        ::renameat2(AT_FDCWD, temporaryName.constData(), AT_FDCWD, finalName.constData(),
+                    RENAME_NOREPLACE) != 0) {
+        *exists = errno == EEXIST;
         *error = systemError();
         ok = false;
     }
@@ -85,4 +94,18 @@ bool writeFileAtomically(const QString& path, QByteArrayView bytes, unsigned mod
     }
     syncFolder(folder);
     return true;
+}
+
+}  // namespace
+
+bool writeFileAtomically(const QString& path, QByteArrayView bytes, unsigned mode,
+                         QString* error) {
+    bool exists = false;
+    return writeThenRename(path, bytes, mode, true, error, &exists);
+}
+
+bool createFileAtomically(const QString& path, QByteArrayView bytes, unsigned mode,
+                          QString* error, bool* exists) {
+    *exists = false;
+    return writeThenRename(path, bytes, mode, false, error, exists);
 }

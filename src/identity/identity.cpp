@@ -129,7 +129,13 @@ std::optional<Identity> Identity::loadOrCreate(const QString& folder, QString* e
     }
     const QByteArray pem = made.keyPem + made.certificatePem;
     QString why;
-    if (!writeFileAtomically(path, pem, kKeyFileMode, &why)) {
+    bool exists = false;
+    if (!createFileAtomically(path, pem, kKeyFileMode, &why, &exists)) {
+        if (exists) {
+            // Another copy starting at the same moment made it first: that one is this
+            // computer's identity.
+            return loadOrCreate(folder, error);
+        }
         *error = QStringLiteral("No se pudo guardar la identidad en %1: %2").arg(path, why);
         return std::nullopt;
     }

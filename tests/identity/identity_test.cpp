@@ -9,7 +9,10 @@
 
 #include <gtest/gtest.h>
 
+#include <array>
 #include <sys/stat.h>
+#include <thread>
+#include <vector>
 
 namespace {
 
@@ -74,6 +77,30 @@ TEST(Identity, TwoCopiesHaveDifferentIdentities) {
     QTemporaryDir b;
     QString error;
     EXPECT_NE(load(a.path(), &error)->fingerprint(), load(b.path(), &error)->fingerprint());
+}
+
+// Two copies starting at the same moment on a new folder end with one identity, the one on
+// disk, never each with its own.
+TEST(Identity, CopiesStartingTogetherShareTheIdentityOnDisk) {
+    QTemporaryDir dir;
+    constexpr int kCopies = 4;
+    std::array<QString, kCopies> seen;
+    std::vector<std::thread> copies;
+    for (int i = 0; i < kCopies; ++i) {
+        copies.emplace_back([&, i] {
+            QString error;
+            const std::optional<Identity> identity = Identity::loadOrCreate(dir.path(), &error);
+            seen[i] = identity ? identity->fingerprint() : error;
+        });
+    }
+    for (std::thread& copy : copies) {
+        copy.join();
+    }
+    QString error;
+    const QString onDisk = load(dir.path(), &error)->fingerprint();
+    for (const QString& fingerprint : seen) {
+        EXPECT_EQ(fingerprint, onDisk);
+    }
 }
 
 TEST(Identity, KeyFileOpenToOthersIsMadePrivateAgain) {
