@@ -47,7 +47,10 @@ void syncFolder(const QString& folder) {
 
 }  // namespace
 
-bool writeFileAtomically(const QString& path, QByteArrayView bytes, unsigned mode, QString* error) {
+namespace {
+
+bool writeThenRename(const QString& path, QByteArrayView bytes, unsigned mode, bool replace,
+                     QString* error, bool* exists) {
     const QFileInfo info(path);
     const QString folder = info.absolutePath();
     if (!QDir().mkpath(folder)) {
@@ -98,14 +101,13 @@ bool writeFileAtomically(const QString& path, QByteArrayView bytes, unsigned mod
 
 }  // namespace
 
-bool writeFileAtomically(const QString& path, QByteArrayView bytes, unsigned mode,
-                         QString* error) {
+bool writeFileAtomically(const QString& path, QByteArrayView bytes, unsigned mode, QString* error) {
     bool exists = false;
     return writeThenRename(path, bytes, mode, true, error, &exists);
 }
 
-bool createFileAtomically(const QString& path, QByteArrayView bytes, unsigned mode,
-                          QString* error, bool* exists) {
+bool createFileAtomically(const QString& path, QByteArrayView bytes, unsigned mode, QString* error,
+                          bool* exists) {
     *exists = false;
     return writeThenRename(path, bytes, mode, false, error, exists);
 }

@@ -9,3 +9,8 @@
 // not even for a moment), flushed to disk, then renamed over the old one. False with a
 // reason in `error` on failure; the old file is then untouched.
 bool writeFileAtomically(const QString& path, QByteArrayView bytes, unsigned mode, QString* error);
+
+// The same, but only when no file exists at `path` yet: two processes making the same file
+// at the same moment cannot overwrite each other's. False with `*exists` set when one does.
+bool createFileAtomically(const QString& path, QByteArrayView bytes, unsigned mode, QString* error,
+                          bool* exists);

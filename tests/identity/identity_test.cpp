@@ -9,8 +9,8 @@
 
 #include <gtest/gtest.h>
 
-#include <array>
 #include <sys/stat.h>
+#include <array>
 #include <thread>
 #include <vector>
 
