@@ -111,6 +111,17 @@ TEST_F(LaneTlsTest, ReceiverClosesEveryOtherPeer) {
              return s;
          },
          false},
+        {"TLS 1.2 only",
+         [&](quint16 port) -> std::unique_ptr<QTcpSocket> {
+             std::unique_ptr<QSslSocket> s(lanetls::clientSocket(sender, lanetls::anyPeer()));
+             QSslConfiguration config = s->sslConfiguration();
+             config.setProtocol(QSsl::TlsV1_2);
+             config.setCiphers(QSslConfiguration::supportedCiphers());
+             s->setSslConfiguration(config);
+             s->connectToHostEncrypted(QStringLiteral("127.0.0.1"), port);
+             return s;
+         },
+         false},
         {"the lane in plain", [&](quint16 port) { return plainPeer(port, kGreeting, false); },
          false},
         {"stops mid-handshake",
