@@ -6,6 +6,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QStandardPaths>
 
 #include <openssl/bio.h>
@@ -105,21 +106,26 @@ QString Identity::defaultFolder() {
            QStringLiteral("/Ruvo");
 }
 
+std::optional<Identity> Identity::loadFrom(const QString& path, QString* error) {
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly)) {
+        *error = damaged(path, file.errorString());
+        return std::nullopt;
+    }
+    const Parsed parsed = parse(file.readAll());
+    if (!parsed.problem.isEmpty()) {
+        *error = damaged(path, parsed.problem);
+        return std::nullopt;
+    }
+    keepPrivate(path);
+    return Identity(parsed.certificate, parsed.key);
+}
+
 std::optional<Identity> Identity::loadOrCreate(const QString& folder, QString* error) {
     const QString path = QDir(folder).filePath(QString::fromLatin1(kFileName));
-    QFile file(path);
-    if (file.exists()) {
-        if (!file.open(QIODevice::ReadOnly)) {
-            *error = damaged(path, file.errorString());
-            return std::nullopt;
-        }
-        const Parsed parsed = parse(file.readAll());
-        if (!parsed.problem.isEmpty()) {
-            *error = damaged(path, parsed.problem);
-            return std::nullopt;
-        }
-        keepPrivate(path);
-        return Identity(parsed.certificate, parsed.key);
+    // A link to nowhere counts as a file that exists: it is reported, never written through.
+    if (QFileInfo(path).exists() || QFileInfo(path).isSymLink()) {
+        return loadFrom(path, error);
     }
 
     const MadeCertificate made = makeSelfSignedCertificate();
@@ -134,7 +140,7 @@ std::optional<Identity> Identity::loadOrCreate(const QString& folder, QString* e
         if (exists) {
             // Another copy starting at the same moment made it first: that one is this
             // computer's identity.
-            return loadOrCreate(folder, error);
+            return loadFrom(path, error);
         }
         *error = QStringLiteral("No se pudo guardar la identidad en %1: %2").arg(path, why);
         return std::nullopt;

@@ -31,6 +31,7 @@ public:
 
 private:
     Identity(QSslCertificate certificate, QSslKey key);
+    static std::optional<Identity> loadFrom(const QString& path, QString* error);
 
     QSslCertificate m_certificate;
     QSslKey m_key;

@@ -4,6 +4,7 @@
 #include <QCryptographicHash>
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QRegularExpression>
 #include <QTemporaryDir>
 
@@ -149,6 +150,16 @@ TEST(Identity, BrokenFileIsReportedAndKept) {
         EXPECT_TRUE(error.contains(identityFile(dir))) << error.toStdString();
         EXPECT_EQ(contentOf(identityFile(dir)), c.content);
     }
+}
+
+TEST(Identity, LinkToNowhereIsReportedNotWrittenThrough) {
+    QTemporaryDir dir;
+    const QString target = dir.filePath(QStringLiteral("elsewhere.pem"));
+    ASSERT_TRUE(QFile::link(target, identityFile(dir)));
+    QString error;
+    EXPECT_FALSE(load(dir.path(), &error));
+    EXPECT_TRUE(error.contains(identityFile(dir))) << error.toStdString();
+    EXPECT_FALSE(QFileInfo::exists(target));
 }
 
 TEST(Identity, FolderThatCannotBeMadeIsReported) {
