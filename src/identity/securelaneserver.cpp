@@ -6,6 +6,12 @@
 #include <QSslSocket>
 #include <QTimer>
 
+namespace {
+
+constexpr qint64 kReadLimitBeforeHandover = 256 * 1024;
+
+}  // namespace
+
 SecureLaneServer::SecureLaneServer(const Identity& identity, lanetls::PeerDecision decide,
                                    QObject* parent)
     : QTcpServer(parent),
@@ -19,6 +25,9 @@ void SecureLaneServer::incomingConnection(qintptr descriptor) {
         return;
     }
     socket->setSslConfiguration(m_configuration);
+    // Until a reader takes the connection and sets its own limit, a peer cannot make this
+    // side hold more than this (a handshake needs a few KiB).
+    socket->setReadBufferSize(kReadLimitBeforeHandover);
     auto* guard = new TlsPeerGuard(socket, m_decide, m_handshakeTimeoutMs);
     const QString address = socket->peerAddress().toString();
     connect(guard, &TlsPeerGuard::accepted, this, [this, socket] {
