@@ -11,6 +11,7 @@ packages=(
   xvfb xauth dbus-daemon at-spi2-core python3-gi gir1.2-atspi-2.0
   appstream dpkg-dev file
   libavahi-client-dev avahi-daemon iproute2
+  libssl-dev
 )
 
 missing=()
