@@ -1,0 +1,217 @@
+#include "lane/entries/receivefolder.h"
+
+#include "lane/entries/manifestchecker.h"
+#include "lane/lanewire.h"
+
+#include <QFile>
+
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <cerrno>
+
+namespace entries {
+
+namespace {
+
+QByteArray joined(const std::vector<QByteArrayView>& components, std::size_t count) {
+    QByteArray path;
+    for (std::size_t i = 0; i < count; ++i) {
+        if (i > 0) {
+            path += '/';
+        }
+        path += components[i];
+    }
+    return path;
+}
+
+// "photo.jpg" -> "photo (n).jpg"; a name without an extension gets the number at its end.
+QByteArray besideName(QByteArrayView name, int n) {
+    const QByteArray number = " (" + QByteArray::number(n) + ')';
+    const qsizetype dot = name.lastIndexOf('.');
+    if (dot <= 0) {
+        return name.toByteArray() + number;
+    }
+    return name.first(dot).toByteArray() + number + name.sliced(dot).toByteArray();
+}
+
+// What stands at `name` in `folder` when it could not be opened as wanted.
+ReceiveFolder::Failure classify(int folder, const QByteArray& name, int error,
+                                ReceiveFolder::Failure notWanted) {
+    struct stat status {};
+    if (::fstatat(folder, name.constData(), &status, AT_SYMLINK_NOFOLLOW) != 0) {
+        return ReceiveFolder::Failure::System;
+    }
+    if (S_ISLNK(status.st_mode)) {
+        return ReceiveFolder::Failure::Link;
+    }
+    return error == ENOTDIR || error == EISDIR || error == ELOOP ? notWanted
+                                                                 : ReceiveFolder::Failure::System;
+}
+
+}  // namespace
+
+ReceiveFolder::ReceiveFolder(const QString& path)
+    : m_root(::open(QFile::encodeName(path).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC)) {
+    m_openError = m_root.valid() ? 0 : errno;
+}
+
+UniqueFd ReceiveFolder::openFolder(const std::vector<QByteArrayView>& components, std::size_t depth,
+                                   bool create, Outcome& outcome) {
+    UniqueFd at(::fcntl(m_root.get(), F_DUPFD_CLOEXEC, 0));
+    if (!at.valid()) {
+        outcome = {Failure::System, errno, {}};
+        return {};
+    }
+    for (std::size_t i = 0; i < depth; ++i) {
+        const QByteArray name = components[i].toByteArray();
+        // mkdirat never follows a link at its last component: an existing link is EEXIST,
+        // and is then refused by the O_NOFOLLOW below.
+        if (create && ::mkdirat(at.get(), name.constData(), 0755) != 0 && errno != EEXIST) {
+            outcome = {Failure::System, errno, joined(components, i + 1)};
+            return {};
+        }
+        UniqueFd next(
+            ::openat(at.get(), name.constData(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+        if (!next.valid()) {
+            const int error = errno;
+            outcome = {classify(at.get(), name, error, Failure::NotFolder), error,
+                       joined(components, i + 1)};
+            return {};
+        }
+        at = std::move(next);
+    }
+    return at;
+}
+
+ReceiveFolder::Outcome ReceiveFolder::makeFolders(const Manifest& manifest) {
+    std::vector<QByteArrayView> components;
+    for (const Entry& entry : manifest.entries) {
+        if (splitPath(entry.path, components) != ManifestError::None) {
+            return {Failure::BadPath, 0, entry.path};
+        }
+        const std::size_t depth =
+            entry.kind == EntryKind::Folder ? components.size() : components.size() - 1;
+        Outcome outcome;
+        if (!openFolder(components, depth, true, outcome).valid()) {
+            return outcome;
+        }
+    }
+    return {};
+}
+
+ReceiveFolder::OpenedFile ReceiveFolder::openFile(QByteArrayView path) {
+    return open(path, false);
+}
+
+ReceiveFolder::OpenedFile ReceiveFolder::createBeside(QByteArrayView path) {
+    return open(path, true);
+}
+
+ReceiveFolder::OpenedFile ReceiveFolder::open(QByteArrayView path, bool beside) {
+    OpenedFile file;
+    std::vector<QByteArrayView> components;
+    if (splitPath(path, components) != ManifestError::None) {
+        file.outcome = {Failure::BadPath, 0, path.toByteArray()};
+        return file;
+    }
+    const UniqueFd folder = openFolder(components, components.size() - 1, true, file.outcome);
+    if (!folder.valid()) {
+        return file;
+    }
+    // O_NONBLOCK so that a FIFO standing at the name is never waited on; it is refused below
+    // as not a plain file.
+    constexpr int kFlags = O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK;
+    QByteArray name = components.back().toByteArray();
+    int error = 0;
+    if (!beside) {
+        file.fd.reset(::openat(folder.get(), name.constData(), kFlags, 0644));
+        error = file.fd.valid() ? 0 : errno;
+    } else {
+        const QByteArray taken = name;
+        error = EEXIST;
+        for (int n = 1; n <= 9999 && error == EEXIST; ++n) {
+            name = besideName(taken, n);
+            if (!lanewire::isSafeName(name)) {
+                break;  // too long with the number
+            }
+            // O_EXCL: a name taken by anything, a link included, is passed over.
+            file.fd.reset(::openat(folder.get(), name.constData(), kFlags | O_EXCL, 0644));
+            error = file.fd.valid() ? 0 : errno;
+        }
+        if (error == EEXIST) {
+            file.outcome = {Failure::NoName, 0, path.toByteArray()};
+            return file;
+        }
+    }
+    components.back() = name;
+    file.path = joined(components, components.size());
+    if (!file.fd.valid()) {
+        file.outcome = {classify(folder.get(), name, error, Failure::NotFile), error, file.path};
+        return file;
+    }
+    struct stat status {};
+    if (::fstat(file.fd.get(), &status) != 0) {
+        file.outcome = {Failure::System, errno, file.path};
+    } else if (!S_ISREG(status.st_mode)) {
+        file.outcome = {Failure::NotFile, 0, file.path};
+    } else if (::flock(file.fd.get(), LOCK_EX | LOCK_NB) != 0) {
+        file.outcome = {errno == EWOULDBLOCK ? Failure::Locked : Failure::System, errno, file.path};
+    } else if (const int flags = ::fcntl(file.fd.get(), F_GETFL);
+               flags < 0 || ::fcntl(file.fd.get(), F_SETFL, flags & ~O_NONBLOCK) != 0) {
+        file.outcome = {Failure::System, errno, file.path};
+    } else {
+        file.length = status.st_size;
+        return file;
+    }
+    file.fd.reset();
+    return file;
+}
+
+ReceiveFolder::Outcome ReceiveFolder::setTimes(const std::vector<Entry>& received) {
+    // Files rank above every folder, deeper folders above shallower ones.
+    std::vector<std::pair<qsizetype, const Entry*>> order;
+    for (const Entry& entry : received) {
+        const qsizetype rank =
+            entry.kind == EntryKind::File ? kMaxPathBytes : entry.path.count('/');
+        order.emplace_back(rank, &entry);
+    }
+    std::stable_sort(order.begin(), order.end(),
+                     [](const auto& a, const auto& b) { return a.first > b.first; });
+    std::vector<QByteArrayView> components;
+    for (const auto& [rank, entry] : order) {
+        if (splitPath(entry->path, components) != ManifestError::None) {
+            return {Failure::BadPath, 0, entry->path};
+        }
+        Outcome outcome;
+        const UniqueFd folder = openFolder(components, components.size() - 1, false, outcome);
+        if (!folder.valid()) {
+            return outcome;
+        }
+        const QByteArray name = components.back().toByteArray();
+        struct stat status {};
+        if (::fstatat(folder.get(), name.constData(), &status, AT_SYMLINK_NOFOLLOW) != 0) {
+            return {Failure::System, errno, entry->path};
+        }
+        if (S_ISLNK(status.st_mode)) {
+            return {Failure::Link, 0, entry->path};
+        }
+        const bool wanted =
+            entry->kind == EntryKind::File ? S_ISREG(status.st_mode) : S_ISDIR(status.st_mode);
+        if (!wanted) {
+            return {entry->kind == EntryKind::File ? Failure::NotFile : Failure::NotFolder, 0,
+                    entry->path};
+        }
+        const timespec times[2] = {
+            {0, UTIME_OMIT},
+            {time_t(entry->modifiedNs / 1000000000), long(entry->modifiedNs % 1000000000)}};
+        if (::utimensat(folder.get(), name.constData(), times, AT_SYMLINK_NOFOLLOW) != 0) {
+            return {Failure::System, errno, entry->path};
+        }
+    }
+    return {};
+}
+
+}  // namespace entries
