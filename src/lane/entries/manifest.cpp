@@ -109,9 +109,9 @@ ParsedManifest parseManifest(QByteArrayView payload) {
     if (count > quint32(kMaxEntries)) {
         return refuse(ManifestError::TooManyEntries);
     }
-    // Every entry takes at least its header and one byte of path: a count that cannot fit
+    // Every entry takes at least its header: a count that cannot fit
     // is refused before anything is reserved for it.
-    if (qsizetype(count) * (kEntryHeaderSize + 1) > payload.size() - 4) {
+    if (qsizetype(count) * kEntryHeaderSize > payload.size() - 4) {
         return refuse(ManifestError::Truncated);
     }
 
