@@ -16,7 +16,26 @@ namespace entries {
 
 namespace {
 
-QByteArray joined(const std::vector<QByteArrayView>& components, std::size_t count) {
+// The components of `path` in normal form C, the form every name is stored in, so that a
+// name keeps one spelling on disk whichever form the sender's system gave it. False when the
+// path breaks a rule of the list.
+bool normalComponents(QByteArrayView path, std::vector<QByteArray>& components) {
+    std::vector<QByteArrayView> raw;
+    if (splitPath(path, raw) != ManifestError::None) {
+        return false;
+    }
+    components.clear();
+    for (const QByteArrayView component : raw) {
+        components.push_back(
+            QString::fromUtf8(component).normalized(QString::NormalizationForm_C).toUtf8());
+        if (!lanewire::isSafeName(components.back())) {
+            return false;
+        }
+    }
+    return true;
+}
+
+QByteArray joined(const std::vector<QByteArray>& components, std::size_t count) {
     QByteArray path;
     for (std::size_t i = 0; i < count; ++i) {
         if (i > 0) {
@@ -58,7 +77,7 @@ ReceiveFolder::ReceiveFolder(const QString& path)
     m_openError = m_root.valid() ? 0 : errno;
 }
 
-UniqueFd ReceiveFolder::openFolder(const std::vector<QByteArrayView>& components, std::size_t depth,
+UniqueFd ReceiveFolder::openFolder(const std::vector<QByteArray>& components, std::size_t depth,
                                    bool create, Outcome& outcome) {
     UniqueFd at(::fcntl(m_root.get(), F_DUPFD_CLOEXEC, 0));
     if (!at.valid()) {
@@ -66,7 +85,7 @@ UniqueFd ReceiveFolder::openFolder(const std::vector<QByteArrayView>& components
         return {};
     }
     for (std::size_t i = 0; i < depth; ++i) {
-        const QByteArray name = components[i].toByteArray();
+        const QByteArray& name = components[i];
         // mkdirat never follows a link at its last component: an existing link is EEXIST,
         // and is then refused by the O_NOFOLLOW below.
         if (create && ::mkdirat(at.get(), name.constData(), 0755) != 0 && errno != EEXIST) {
@@ -87,9 +106,9 @@ UniqueFd ReceiveFolder::openFolder(const std::vector<QByteArrayView>& components
 }
 
 ReceiveFolder::Outcome ReceiveFolder::makeFolders(const Manifest& manifest) {
-    std::vector<QByteArrayView> components;
+    std::vector<QByteArray> components;
     for (const Entry& entry : manifest.entries) {
-        if (splitPath(entry.path, components) != ManifestError::None) {
+        if (!normalComponents(entry.path, components)) {
             return {Failure::BadPath, 0, entry.path};
         }
         const std::size_t depth =
@@ -112,8 +131,8 @@ ReceiveFolder::OpenedFile ReceiveFolder::createBeside(QByteArrayView path) {
 
 ReceiveFolder::OpenedFile ReceiveFolder::open(QByteArrayView path, bool beside) {
     OpenedFile file;
-    std::vector<QByteArrayView> components;
-    if (splitPath(path, components) != ManifestError::None) {
+    std::vector<QByteArray> components;
+    if (!normalComponents(path, components)) {
         file.outcome = {Failure::BadPath, 0, path.toByteArray()};
         return file;
     }
@@ -124,7 +143,7 @@ ReceiveFolder::OpenedFile ReceiveFolder::open(QByteArrayView path, bool beside) 
     // O_NONBLOCK so that a FIFO standing at the name is never waited on; it is refused below
     // as not a plain file.
     constexpr int kFlags = O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK;
-    QByteArray name = components.back().toByteArray();
+    QByteArray name = components.back();
     int error = 0;
     if (!beside) {
         file.fd.reset(::openat(folder.get(), name.constData(), kFlags, 0644));
@@ -180,9 +199,9 @@ ReceiveFolder::Outcome ReceiveFolder::setTimes(const std::vector<Entry>& receive
     }
     std::stable_sort(order.begin(), order.end(),
                      [](const auto& a, const auto& b) { return a.first > b.first; });
-    std::vector<QByteArrayView> components;
+    std::vector<QByteArray> components;
     for (const auto& [rank, entry] : order) {
-        if (splitPath(entry->path, components) != ManifestError::None) {
+        if (!normalComponents(entry->path, components)) {
             return {Failure::BadPath, 0, entry->path};
         }
         Outcome outcome;
@@ -190,7 +209,7 @@ ReceiveFolder::Outcome ReceiveFolder::setTimes(const std::vector<Entry>& receive
         if (!folder.valid()) {
             return outcome;
         }
-        const QByteArray name = components.back().toByteArray();
+        const QByteArray& name = components.back();
         struct stat status {};
         if (::fstatat(folder.get(), name.constData(), &status, AT_SYMLINK_NOFOLLOW) != 0) {
             return {Failure::System, errno, entry->path};

@@ -13,7 +13,9 @@ namespace entries {
 // The receive folder as the receiver of several entries writes into it. Every path is
 // walked component by component from a descriptor of the receive folder (openat, mkdirat):
 // a component that exists as a link is refused, never followed, and no link is ever
-// created, so nothing lands outside the receive folder whatever is already in it.
+// created, so nothing lands outside the receive folder whatever is already in it. Names are
+// stored in Unicode normal form C: a path given in another form names the same file, and
+// every path reported back is the stored one.
 class ReceiveFolder {
 public:
     enum class Failure {
@@ -34,7 +36,7 @@ public:
     };
     struct OpenedFile {
         UniqueFd fd;      // open for reading and writing, locked (flock), blocking
-        QByteArray path;  // the path actually opened, relative
+        QByteArray path;  // the path actually opened, relative, in normal form C
         qint64 length = 0;
         Outcome outcome;
     };
@@ -61,8 +63,8 @@ public:
 
 private:
     // The folder at the first `depth` components of `components`, created when `create`.
-    UniqueFd openFolder(const std::vector<QByteArrayView>& components, std::size_t depth,
-                        bool create, Outcome& outcome);
+    UniqueFd openFolder(const std::vector<QByteArray>& components, std::size_t depth, bool create,
+                        Outcome& outcome);
     OpenedFile open(QByteArrayView path, bool beside);
 
     UniqueFd m_root;
