@@ -23,6 +23,10 @@ TEST(TextOffer, HoldsToItsBoundAndToPrintableUtf8) {
          "https://example.org/a?b=c\r\n\tc\xc3\xb3"
          "digo 1234",
          TextError::None},
+        {"a byte-order mark kept",
+         "\xef\xbb\xbf"
+         "BOM",
+         TextError::None},
         {"empty", "", TextError::Empty},
         {"a stray byte", "abc\xff", TextError::BadUtf8},
         {"an overlong slash", "\xc0\xaf", TextError::BadUtf8},

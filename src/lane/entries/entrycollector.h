@@ -20,7 +20,7 @@ enum class SkipReason {
 };
 
 struct Skipped {
-    QString path;  // as on this computer
+    QString path;  // as given for a path given that is missing, else absolute
     SkipReason reason = SkipReason::Link;
     ManifestError error = ManifestError::None;  // for Refused
     int systemError = 0;                        // errno, for Missing and Unreadable

@@ -107,16 +107,23 @@ UniqueFd ReceiveFolder::openFolder(const std::vector<QByteArray>& components, st
 
 ReceiveFolder::Outcome ReceiveFolder::makeFolders(const Manifest& manifest) {
     std::vector<QByteArray> components;
+    // Files of one folder follow each other in a list: their folder is walked once.
+    std::vector<QByteArray> made;
     for (const Entry& entry : manifest.entries) {
         if (!normalComponents(entry.path, components)) {
             return {Failure::BadPath, 0, entry.path};
         }
-        const std::size_t depth =
-            entry.kind == EntryKind::Folder ? components.size() : components.size() - 1;
+        if (entry.kind == EntryKind::File) {
+            components.pop_back();
+        }
+        if (components == made) {
+            continue;
+        }
         Outcome outcome;
-        if (!openFolder(components, depth, true, outcome).valid()) {
+        if (!openFolder(components, components.size(), true, outcome).valid()) {
             return outcome;
         }
+        made = components;
     }
     return {};
 }

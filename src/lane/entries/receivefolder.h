@@ -56,7 +56,8 @@ public:
     // Creates a new file beside `path`, as "name (1).ext", "name (2).ext", ...: the first
     // name that is free. For a file whose existing namesake is kept.
     OpenedFile createBeside(QByteArrayView path);
-    // Sets the modification times of received entries: files first, then folders from the
+    // Sets the modification times of received entries, each at the path it was written to
+    // (a file put beside its namesake at that name): files first, then folders from the
     // deepest, since writing into a folder changes its time. Links are never touched.
     // Stops at the first failure.
     Outcome setTimes(const std::vector<Entry>& received);

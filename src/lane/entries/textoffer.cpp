@@ -1,5 +1,7 @@
 #include "lane/entries/textoffer.h"
 
+#include <QStringDecoder>
+
 namespace entries {
 
 const char* textErrorName(TextError error) {
@@ -29,10 +31,12 @@ ParsedText parseText(QByteArrayView payload) {
     if (payload.size() > kMaxTextBytes) {
         return {{}, TextError::TooLong};
     }
-    QString text = QString::fromUtf8(payload);
-    // Invalid sequences (overlong forms, surrogates, stray continuation bytes) decode to
-    // U+FFFD and so do not come back as the same bytes.
-    if (text.toUtf8() != payload) {
+    // An initial byte-order mark is kept as a character (fromUtf8 would drop it). Invalid
+    // sequences (overlong forms, surrogates, stray continuation bytes) are errors of the
+    // decoder and would not come back as the same bytes.
+    QStringDecoder decoder(QStringDecoder::Utf8, QStringDecoder::Flag::ConvertInitialBom);
+    QString text = decoder.decode(payload);
+    if (decoder.hasError() || text.toUtf8() != payload) {
         return {{}, TextError::BadUtf8};
     }
     for (const QChar c : text) {
