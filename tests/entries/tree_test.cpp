@@ -290,9 +290,12 @@ TEST_F(Tree, CollectorSkipsWhatTheReceiverWouldRefuse) {
     ASSERT_TRUE(QDir().mkpath(send("other")));
     writeFile(send("other/box"), "a file named as the folder");
     writeFile(send("x.txt"), "x");
+    // A link named by the user is followed: it was chosen, not met inside a folder.
+    makeLink(send("x.txt"), send("chosen link"));
 
-    const Collection collected = collectEntries(
-        {send("box"), send("missing"), send("other/box"), send("x.txt"), send("x.txt")});
+    const Collection collected =
+        collectEntries({send("box"), send("missing"), send("other/box"), send("x.txt"),
+                        send("x.txt"), send("chosen link")});
 
     QString deepest = send("box/deep");
     for (int i = 0; i < kMaxDepth - 1; ++i) {
@@ -330,8 +333,14 @@ TEST_F(Tree, CollectorSkipsWhatTheReceiverWouldRefuse) {
     const Entry& nfd = collected.manifest.entries[1];
     EXPECT_EQ(nfd.path, "box/cafe\xcc\x81.txt");
     EXPECT_EQ(nfd.size, 3);
-    EXPECT_EQ(collected.manifest.entries.back().path, "x.txt");
-    EXPECT_EQ(collected.manifest.entries.size(), 3u + kMaxDepth - 2 + 1);
+    const Entry& chosen = collected.manifest.entries.back();
+    EXPECT_EQ(chosen.path, "chosen link");
+    EXPECT_EQ(chosen.kind, EntryKind::File);
+    EXPECT_EQ(chosen.size, 1);
+    EXPECT_EQ(collected.sources.back(), send("chosen link"));
+    // box, the one spelling of café, deep and its folders down to the deepest allowed,
+    // x.txt and the link chosen.
+    EXPECT_EQ(collected.manifest.entries.size(), 3u + kMaxDepth - 2 + 2);
 }
 
 }  // namespace
