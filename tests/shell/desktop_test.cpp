@@ -225,41 +225,59 @@ private:
     QProcess m_daemon;
 };
 
-TEST(OfferNotification, TheDesktopShowsTheOfferAndItsRecibirActionAccepts) {
-    PrivateBus bus;
-    if (bus.address.isEmpty()) {
-        GTEST_SKIP() << "dbus-daemon could not start a private session bus here";
+// A private session bus with a stand-in notification service, and the options of a window
+// that notifies there.
+class NotifyingDesktop : public ::testing::Test {
+protected:
+    void SetUp() override {
+        if (bus.address.isEmpty()) {
+            GTEST_SKIP() << "dbus-daemon could not start a private session bus here";
+        }
+        standIn = QDBusConnection::connectToBus(bus.address, QStringLiteral("stand-in"));
+        ASSERT_TRUE(standIn.isConnected());
+        ASSERT_TRUE(standIn.registerObject(
+            QStringLiteral("/org/freedesktop/Notifications"), &service,
+            QDBusConnection::ExportAllSlots | QDBusConnection::ExportAllSignals));
+        ASSERT_TRUE(standIn.registerService(QStringLiteral("org.freedesktop.Notifications")));
+        options.listenPort = 0;
+        options.configDir = config.path();
+        options.dialogs = &dialogs;
+        options.tones = &tones;
+        options.notificationBus = bus.address;
     }
-    QDBusConnection standIn =
-        QDBusConnection::connectToBus(bus.address, QStringLiteral("stand-in"));
-    ASSERT_TRUE(standIn.isConnected());
-    NotificationService service;
-    ASSERT_TRUE(standIn.registerObject(
-        QStringLiteral("/org/freedesktop/Notifications"), &service,
-        QDBusConnection::ExportAllSlots | QDBusConnection::ExportAllSignals));
-    ASSERT_TRUE(standIn.registerService(QStringLiteral("org.freedesktop.Notifications")));
+    void TearDown() override {
+        standIn.unregisterService(QStringLiteral("org.freedesktop.Notifications"));
+        QDBusConnection::disconnectFromBus(QStringLiteral("stand-in"));
+    }
 
+    // A raw classic peer that offers a file to `form`; its socket, to close.
+    static int offerTo(TFormruvo& form) {
+        const int peer = ::socket(AF_INET, SOCK_STREAM, 0);
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_port = htons(form.Receiving()->listeningPort());
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        EXPECT_EQ(::connect(peer, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+        const QByteArray offer = "i|informe.pdf|3145728";
+        EXPECT_EQ(::send(peer, offer.constData(), offer.size(), 0), offer.size());
+        return peer;
+    }
+
+    PrivateBus bus;
+    QDBusConnection standIn{QString()};
+    NotificationService service;
     QTemporaryDir config, folder;
-    ScriptedUserDialogs dialogs(0);
+    ScriptedUserDialogs dialogs{0};
     SilentToneDevice tones;
     FormOptions options;
-    options.listenPort = 0;
-    options.configDir = config.path();
-    options.dialogs = &dialogs;
-    options.tones = &tones;
-    options.notificationBus = bus.address;
+};
+
+TEST_F(NotifyingDesktop, TheDesktopShowsTheOfferAndItsRecibirActionAccepts) {
     TFormruvo form(options);  // never shown, so never the active window
     form.GuardarEn->setText(folder.path());
     form.Notificar->setChecked(true);
 
-    const int peer = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_port = htons(form.Receiving()->listeningPort());
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    ASSERT_EQ(::connect(peer, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
-    const QByteArray offer = "i|informe.pdf|3145728";
-    ASSERT_EQ(::send(peer, offer.constData(), offer.size(), 0), offer.size());
+    const int peer = offerTo(form);
 
     ASSERT_TRUE(QTest::qWaitFor([&] { return !service.shown.empty(); }, 10000));
     EXPECT_EQ(service.shown[0].body, QStringLiteral("informe.pdf (3.000 Mb) de 127.0.0.1"));
@@ -279,29 +297,7 @@ TEST(OfferNotification, TheDesktopShowsTheOfferAndItsRecibirActionAccepts) {
 // With the tray on, closing the window hides it: the copy still listens, an offer is told
 // on the desktop even with "Notificar con sonidos" off (nothing else could tell of it), and
 // only Quit (SIGTERM, "Salir") ends it, saving the placement as a close does.
-TEST(BackgroundTray, ClosedIntoTheTrayTheCopyGoesOnReceivingUntilItQuits) {
-    PrivateBus bus;
-    if (bus.address.isEmpty()) {
-        GTEST_SKIP() << "dbus-daemon could not start a private session bus here";
-    }
-    QDBusConnection standIn =
-        QDBusConnection::connectToBus(bus.address, QStringLiteral("stand-in"));
-    ASSERT_TRUE(standIn.isConnected());
-    NotificationService service;
-    ASSERT_TRUE(standIn.registerObject(
-        QStringLiteral("/org/freedesktop/Notifications"), &service,
-        QDBusConnection::ExportAllSlots | QDBusConnection::ExportAllSignals));
-    ASSERT_TRUE(standIn.registerService(QStringLiteral("org.freedesktop.Notifications")));
-
-    QTemporaryDir config, folder;
-    ScriptedUserDialogs dialogs(0);
-    SilentToneDevice tones;
-    FormOptions options;
-    options.listenPort = 0;
-    options.configDir = config.path();
-    options.dialogs = &dialogs;
-    options.tones = &tones;
-    options.notificationBus = bus.address;
+TEST_F(NotifyingDesktop, ClosedIntoTheTrayTheCopyGoesOnReceivingUntilItQuits) {
     TFormruvo form(options);
     form.GuardarEn->setText(folder.path());
     form.show();
@@ -316,14 +312,7 @@ TEST(BackgroundTray, ClosedIntoTheTrayTheCopyGoesOnReceivingUntilItQuits) {
     const QString placement = config.filePath(QStringLiteral("Ruvo/ruvo.INI"));
     EXPECT_FALSE(QFile::exists(placement));
 
-    const int peer = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_port = htons(form.Receiving()->listeningPort());
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    ASSERT_EQ(::connect(peer, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
-    const QByteArray offer = "i|informe.pdf|3145728";
-    ASSERT_EQ(::send(peer, offer.constData(), offer.size(), 0), offer.size());
+    const int peer = offerTo(form);
     ASSERT_TRUE(QTest::qWaitFor([&] { return !service.shown.empty(); }, 10000));
     EXPECT_EQ(service.shown[0].body, QStringLiteral("informe.pdf (3.000 Mb) de 127.0.0.1"));
     EXPECT_TRUE(form.Recibir->isEnabled());
