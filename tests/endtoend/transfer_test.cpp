@@ -383,3 +383,38 @@ TEST_F(TransferTest, AfterTheDiskFullBoxPausaBlinksOnlyWhileStillPaused) {
 }
 
 }  // namespace
+
+// Over the lane the sending window is told why the receiver ended: it declined the offer or
+// cancelled it. (A classic receiver only closes, and the sending window says nothing.)
+TEST(LaneWindows, TheSenderIsToldTheReceiverDeclinedOrCancelled) {
+    for (const bool cancel : {false, true}) {
+        SCOPED_TRACE(cancel ? "cancelled" : "declined");
+        Copy receiver(0, true);
+        if (!receiver.w().Receiving()->laneListening()) {
+            GTEST_SKIP() << "the port after the one the system gave is taken";
+        }
+        Copy sender(receiver.port(), true);
+        QTemporaryDir source;
+        const QString path = source.filePath(QStringLiteral("r.bin"));
+        writeFile(path, patternBytes(16 * 1024 * 1024, 31));
+        if (!cancel) {
+            // An existing file of the name, and the user declines to go on with it.
+            writeFile(receiver.receiveFolder() + QStringLiteral("r.bin"), "other");
+            receiver.dialogs.queueYesNo(false);
+        }
+        sender.send(path);
+        ASSERT_TRUE(receiver.acceptOffer());
+        if (cancel) {
+            ASSERT_TRUE(waitUntil([&] { return sender.w().PausarEnvio->isEnabled(); }));
+            sender.w().PausarEnvio->click();
+            ASSERT_TRUE(waitUntil([&] { return receiver.w().Pausado->isActive(); }));
+            receiver.w().CancelarRecepcion->click();
+        }
+        const QString said = cancel ? QStringLiteral("Cancelado por el receptor.")
+                                    : QStringLiteral("Oferta rechazada.");
+        EXPECT_TRUE(waitUntil([&] {
+            return sender.panel(0) == QStringLiteral("Desconectado.") && sender.panel(1) == said;
+        })) << sender.panel(1).toStdString();
+        EXPECT_EQ(receiver.panel(1), cancel ? QStringLiteral("Cancelado.") : QString());
+    }
+}
