@@ -4,6 +4,7 @@
 // that break the lane's rules are closed before anything is written.
 
 #include <QBuffer>
+#include <QDateTime>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFileInfo>
@@ -213,6 +214,14 @@ TEST_F(LaneTest, PauseResumeAndCancelWorkFromEitherSide) {
 TEST_F(LaneTest, AFileChangedWhileSentIsCaughtByTheFinalHash) {
     const QByteArray bytes = patternBytes(16 * 1024 * 1024, 3);
     const QString path = sourceFile(QStringLiteral("c.bin"), bytes);
+    // Made an hour ago: a change a few milliseconds after its making could fall within one
+    // tick of the file system's clock, and its time would not show it.
+    {
+        QFile file(path);
+        ASSERT_TRUE(file.open(QIODevice::ReadWrite));
+        ASSERT_TRUE(file.setFileTime(QDateTime::currentDateTime().addSecs(-3600),
+                                     QFileDevice::FileModificationTime));
+    }
     send(path);
     sender.session.pauseByUser();
     ASSERT_TRUE(waitUntil([&] { return receiver.peerPauses == 1; }));
