@@ -6,7 +6,7 @@
 
 namespace {
 
-// Exactly four parts of one to three decimal digits, each 0-255, not all 255. Leading zeros are
+// Exactly four numbers of one to three decimal digits, each 0-255, not all 255. Leading zeros are
 // read as decimal (the system's own reader would take "010" as octal 8).
 bool readDotted(const QString& text, QString& canonical) {
     const QStringList parts = text.split(u'.');

@@ -4,7 +4,7 @@
 #include <QtGlobal>
 
 // What the user typed as the other computer's address, read once for the window and
-// ruvo-cli alike: a dotted IPv4 address of exactly four decimal parts 0-255 (the broadcast
+// ruvo-cli alike: a dotted IPv4 address of exactly four decimal numbers 0-255 (the broadcast
 // address 255.255.255.255 excepted), or a host
 // name, either optionally followed by ":PORT". Anything else is no address, so a partial
 // address ("192.168.1") can never be completed by the system into another computer's.
