@@ -72,13 +72,10 @@ const TrustedComputer* TrustStore::find(const QString& typed) const {
     return nullptr;
 }
 
-bool TrustStore::add(const QString& typed, const QString& name, QString* error,
-                     const QDateTime& when) {
-    const QString wanted = fingerprint::normalized(typed);
-    if (wanted.isEmpty()) {
-        *error = QStringLiteral("Huella no valida: %1").arg(typed);
-        return false;
-    }
+// Reads the list as it is in the file now, lets `change` alter it (false with a reason
+// refuses), writes it back and keeps what was written.
+bool TrustStore::modify(const std::function<bool(QList<TrustedComputer>&, QString*)>& change,
+                        QString* error) {
     QJsonArray written;
     const bool ok = jsonfile::update(
         m_path,
@@ -89,13 +86,8 @@ bool TrustStore::add(const QString& typed, const QString& name, QString* error,
                 return false;
             }
             m_list = list;  // the file as it is now, whatever happens next
-            auto it = std::find_if(list.begin(), list.end(), [&](const TrustedComputer& entry) {
-                return entry.fingerprint == wanted;
-            });
-            if (it != list.end()) {
-                it->name = name;
-            } else {
-                list.append({wanted, name, when.toUTC()});
+            if (!change(list, why)) {
+                return false;
             }
             array = toJson(list);
             return true;
@@ -104,27 +96,39 @@ bool TrustStore::add(const QString& typed, const QString& name, QString* error,
     return ok && fromJson(written, &m_list);
 }
 
+bool TrustStore::add(const QString& typed, const QString& name, QString* error,
+                     const QDateTime& when) {
+    const QString wanted = fingerprint::normalized(typed);
+    if (wanted.isEmpty()) {
+        *error = QStringLiteral("Huella no valida: %1").arg(typed);
+        return false;
+    }
+    return modify(
+        [&](QList<TrustedComputer>& list, QString*) {
+            auto it = std::find_if(list.begin(), list.end(), [&](const TrustedComputer& entry) {
+                return entry.fingerprint == wanted;
+            });
+            if (it != list.end()) {
+                it->name = name;
+            } else {
+                list.append({wanted, name, when.toUTC()});
+            }
+            return true;
+        },
+        error);
+}
+
 bool TrustStore::remove(const QString& typed, QString* error) {
     const QString wanted = fingerprint::normalized(typed);
-    QJsonArray written;
-    const bool ok = jsonfile::update(
-        m_path,
-        [&](QJsonArray& array, QString* why) {
-            QList<TrustedComputer> list;
-            if (!fromJson(array, &list)) {
-                *why = damaged(m_path);
-                return false;
-            }
-            m_list = list;  // the file as it is now, whatever happens next
+    return modify(
+        [&](QList<TrustedComputer>& list, QString* why) {
             const qsizetype removed = list.removeIf(
                 [&](const TrustedComputer& entry) { return entry.fingerprint == wanted; });
             if (wanted.isEmpty() || removed == 0) {
                 *why = QStringLiteral("%1 no esta entre los equipos de confianza").arg(typed);
                 return false;
             }
-            array = toJson(list);
             return true;
         },
-        &written, error);
-    return ok && fromJson(written, &m_list);
+        error);
 }

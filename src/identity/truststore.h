@@ -1,5 +1,7 @@
 #pragma once
 
+#include <functional>
+
 #include <QDateTime>
 #include <QList>
 #include <QString>
@@ -36,6 +38,9 @@ public:
     bool remove(const QString& fingerprint, QString* error);
 
 private:
+    bool modify(const std::function<bool(QList<TrustedComputer>&, QString*)>& change,
+                QString* error);
+
     QString m_path;
     QList<TrustedComputer> m_list;
 };
