@@ -7,7 +7,8 @@ using Command = CliOptions::Command;
 // The options that take a value, as "--opt VALUE" or "--opt=VALUE".
 bool takesValue(const QString& name) {
     return name == QLatin1String("--port") || name == QLatin1String("--wait") ||
-           name == QLatin1String("--dir") || name == QLatin1String("--continue");
+           name == QLatin1String("--dir") || name == QLatin1String("--continue") ||
+           name == QLatin1String("--name");
 }
 
 Command commandNamed(const QString& word) {
@@ -19,6 +20,15 @@ Command commandNamed(const QString& word) {
     }
     if (word == QLatin1String("list")) {
         return Command::List;
+    }
+    if (word == QLatin1String("id")) {
+        return Command::Id;
+    }
+    if (word == QLatin1String("trust")) {
+        return Command::Trust;
+    }
+    if (word == QLatin1String("untrust")) {
+        return Command::Untrust;
     }
     return Command::None;
 }
@@ -62,6 +72,12 @@ bool takeOption(const QString& name, const QString& value, CliOptions& options) 
         options.continueGiven = true;
     } else if (name == QLatin1String("--accept")) {
         options.acceptAll = true;
+    } else if (name == QLatin1String("--accept-trusted")) {
+        options.acceptTrusted = true;
+    } else if (name == QLatin1String("--name")) {
+        options.name = value;
+    } else if (name == QLatin1String("--list")) {
+        options.listTrusted = true;
     } else if (name == QLatin1String("--ask")) {
         options.askGiven = true;
     } else if (name == QLatin1String("--once")) {
@@ -136,16 +152,25 @@ CliOptions parseCliOptions(const QStringList& arguments) {
         options.error = QStringLiteral("--accept y --ask no van juntos");
         return options;
     }
+    if (options.acceptAll && options.acceptTrusted) {
+        options.error = QStringLiteral("--accept y --accept-trusted no van juntos");
+        return options;
+    }
     if (!options.continueGiven) {
         // Asking about each offer and then accepting its partial file silently would be odd.
         options.continueExisting =
             options.acceptAll ? CliOptions::Answer::Yes : CliOptions::Answer::Ask;
     }
-    const qsizetype wanted = command == Command::Send ? 3 : 1;
+    const qsizetype wanted =
+        command == Command::Send                                                             ? 3
+        : command == Command::Untrust || (command == Command::Trust && !options.listTrusted) ? 2
+                                                                                             : 1;
     if (word.isEmpty()) {
-        options.error = QStringLiteral("Falta la orden: send, receive o list");
+        options.error = QStringLiteral("Falta la orden: send, receive, list, id, trust o untrust");
     } else if (command == Command::None) {
         options.error = QStringLiteral("Orden no valida: %1").arg(word);
+    } else if (positional.size() < wanted && wanted == 2) {
+        options.error = QStringLiteral("Falta la huella del equipo");
     } else if (positional.size() < wanted) {
         options.error = positional.size() == 1 ? QStringLiteral("Faltan el archivo y la direccion")
                                                : QStringLiteral("Falta la direccion");
@@ -156,6 +181,8 @@ CliOptions parseCliOptions(const QStringList& arguments) {
         if (command == Command::Send) {
             options.file = positional.at(1);
             options.address = positional.at(2);
+        } else if (wanted == 2) {
+            options.fingerprint = positional.at(1);
         }
     }
     return options;
@@ -180,6 +207,11 @@ const char* const kReceiveHelp =
 const char* const kListHelp =
     "list      Busca durante --wait segundos (por omision 3) las copias de Ruvo que se\n"
     "          anuncian en la red local y las muestra: nombre, direccion, puerto, via.\n";
+const char* const kIdentityHelp =
+    "id        Muestra la huella de esta copia (la que otros equipos ven y confian).\n"
+    "trust     Confia en el equipo de HUELLA (--name NOMBRE para reconocerlo);\n"
+    "          --list muestra los equipos de confianza.\n"
+    "untrust   Deja de confiar en el equipo de HUELLA.\n";
 const char* const kCommonHelp =
     "--port N  Puerto del protocolo (por omision 9950); la via rapida usa N+1.\n"
     "--classic Solo el protocolo clasico, sin la via rapida.\n"
@@ -201,9 +233,15 @@ QString cliUsage(CliOptions::Command command) {
     const QString send = QStringLiteral(
         "  ruvo-cli send [--port N] [--classic] [--json] [--] ARCHIVO DIRECCION[:PUERTO]\n");
     const QString receive = QStringLiteral(
-        "  ruvo-cli receive [--dir CARPETA] [--accept | --ask] [--continue yes|no|ask]\n"
+        "  ruvo-cli receive [--dir CARPETA] [--accept | --accept-trusted | --ask]\n"
+        "                   [--continue yes|no|ask]\n"
         "                   [--once] [--no-announce] [--port N] [--classic] [--json]\n");
     const QString list = QStringLiteral("  ruvo-cli list [--wait SEGUNDOS] [--json]\n");
+    const QString identity = QStringLiteral(
+        "  ruvo-cli id [--json]\n"
+        "  ruvo-cli trust HUELLA [--name NOMBRE]\n"
+        "  ruvo-cli trust --list [--json]\n"
+        "  ruvo-cli untrust HUELLA\n");
     switch (command) {
         case Command::Send:
             return QStringLiteral("Uso:\n") + send + u'\n' + QString::fromUtf8(kSendHelp) +
@@ -218,9 +256,9 @@ QString cliUsage(CliOptions::Command command) {
         default:
             break;
     }
-    return QStringLiteral("Uso:\n") + send + receive + list +
+    return QStringLiteral("Uso:\n") + send + receive + list + identity +
            QStringLiteral("  ruvo-cli [ORDEN] --help | --version\n\n") +
            QString::fromUtf8(kSendHelp) + QString::fromUtf8(kReceiveHelp) +
-           QString::fromUtf8(kListHelp) + QString::fromUtf8(kCommonHelp) + u'\n' +
-           QString::fromUtf8(kExitHelp);
+           QString::fromUtf8(kListHelp) + QString::fromUtf8(kIdentityHelp) +
+           QString::fromUtf8(kCommonHelp) + u'\n' + QString::fromUtf8(kExitHelp);
 }

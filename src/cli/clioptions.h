@@ -7,7 +7,7 @@
 // What the command line asked for. Parsing is a pure function of the arguments, so that a
 // table of command lines tests it.
 struct CliOptions {
-    enum class Command { None, Send, Receive, List, Help, Version };
+    enum class Command { None, Send, Receive, List, Id, Trust, Untrust, Help, Version };
     enum class Answer { Yes, No, Ask };
 
     Command command = Command::None;
@@ -16,7 +16,8 @@ struct CliOptions {
     QString address;                  // send: where to (HOST or HOST:PORT)
     QString folder;          // receive: empty for the window's setting, else the desktop or home
     bool acceptAll = false;  // receive: accept every offer without asking
-    bool askGiven = false;   // receive: --ask was given (answers may come from a pipe)
+    bool acceptTrusted = false;  // receive: accept trusted senders, decline or ask the others
+    bool askGiven = false;       // receive: --ask was given (answers may come from a pipe)
     Answer continueExisting = Answer::Yes;
     bool continueGiven = false;
     bool once = false;
@@ -24,8 +25,11 @@ struct CliOptions {
     bool classic = false;
     bool announce = true;
     quint16 port = 9950;
-    int waitMs = 3000;  // list: how long to look
-    QString error;      // the mistake in the command line, in one line; empty when none
+    int waitMs = 3000;         // list: how long to look
+    QString fingerprint;       // trust, untrust: the computer's
+    QString name;              // trust: --name
+    bool listTrusted = false;  // trust --list
+    QString error;             // the mistake in the command line, in one line; empty when none
 };
 
 CliOptions parseCliOptions(const QStringList& arguments);

@@ -6,6 +6,8 @@
 
 #include <unistd.h>
 
+#include "identity/fingerprint.h"
+
 #include <algorithm>
 
 namespace {
@@ -81,20 +83,28 @@ void EventPrinter::start(const QString& path, qint64 size, const QString& addres
               .arg(humanBytes(static_cast<double>(size)), address));
 }
 
-void EventPrinter::offer(const QString& name, qint64 size, const QString& address) {
+void EventPrinter::offer(const TransferOffer& offer) {
     if (m_style == Style::Json) {
         json(QJsonDocument(QJsonObject{{QStringLiteral("event"), QStringLiteral("offer")},
-                                       {QStringLiteral("name"), name},
-                                       {QStringLiteral("size"), size},
-                                       {QStringLiteral("address"), address}})
+                                       {QStringLiteral("name"), offer.name},
+                                       {QStringLiteral("size"), offer.size},
+                                       {QStringLiteral("address"), offer.address},
+                                       {QStringLiteral("sender"), offer.senderFingerprint},
+                                       {QStringLiteral("trusted"), offer.senderTrusted}})
                  .toJson(QJsonDocument::Compact));
         return;
     }
     endBar();
     print(QStringLiteral("Oferta de %1: %2 (%3 bytes, %4)")
-              .arg(address, name)
-              .arg(size)
-              .arg(humanBytes(static_cast<double>(size))));
+              .arg(offer.address, offer.name)
+              .arg(offer.size)
+              .arg(humanBytes(static_cast<double>(offer.size))));
+    if (!offer.senderFingerprint.isEmpty()) {
+        print(QStringLiteral("Remitente %1: %2")
+                  .arg(offer.senderTrusted ? QStringLiteral("de confianza")
+                                           : QStringLiteral("sin verificar"),
+                       fingerprint::shortForm(offer.senderFingerprint)));
+    }
 }
 
 void EventPrinter::progress(const TransferProgress& p) {

@@ -6,6 +6,7 @@
 
 #include <cstdio>
 
+#include "engine/transfer.h"
 #include "engine/transferprogress.h"
 
 // What ruvo-cli tells its user: a progress bar redrawn at most ten times a second on a
@@ -21,7 +22,9 @@ public:
 
     // A send begins: which file goes where.
     void start(const QString& path, qint64 size, const QString& address);
-    void offer(const QString& name, qint64 size, const QString& address);
+    // An offer, and who sends it when the lane could tell (its short fingerprint, and
+    // whether this copy trusts it).
+    void offer(const TransferOffer& offer);
     // Rate, time left and elapsed time are the engine's measure of this transfer.
     void progress(const TransferProgress& progress);
     // A line for the user ("Conectado.", "Pausa"); nothing in JSON but an "info" event.

@@ -11,6 +11,7 @@
 #include "cli/clioptions.h"
 #include "cli/eventprinter.h"
 #include "cli/exitcode.h"
+#include "cli/identitycommands.h"
 #include "cli/listcommand.h"
 #include "cli/receivecommand.h"
 #include "cli/sendcommand.h"
@@ -63,15 +64,19 @@ int main(int argc, char** argv) {
             return kExitDone;
         case CliOptions::Command::None:
             return usageError(options.error);
+        case CliOptions::Command::Id:
+        case CliOptions::Command::Trust:
+        case CliOptions::Command::Untrust:
+            return runIdentityCommand(options);
         default:
             break;
     }
     if (options.command == CliOptions::Command::Receive && !options.acceptAll &&
-        !options.askGiven && !::isatty(STDIN_FILENO)) {
+        !options.acceptTrusted && !options.askGiven && !::isatty(STDIN_FILENO)) {
         // Nobody could answer: every offer would be declined without a word.
         return usageError(QStringLiteral(
-            "receive sin terminal no puede preguntar: use --accept, o --ask para leer las "
-            "respuestas de la entrada"));
+            "receive sin terminal no puede preguntar: use --accept o --accept-trusted, o --ask "
+            "para leer las respuestas de la entrada"));
     }
 
     EventPrinter printer(EventPrinter::styleFor(options.json));

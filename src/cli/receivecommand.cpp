@@ -8,6 +8,7 @@
 #include "cli/localchecks.h"
 #include "cli/outcomekind.h"
 #include "common/outcometext.h"
+#include "engine/laneidentity.h"
 
 namespace {
 
@@ -22,6 +23,15 @@ ReceiveCommand::ReceiveCommand(const CliOptions& options, const QString& folder,
       m_folder(folder),
       m_printer(printer),
       m_service(options.port) {
+    if (!options.classic) {
+        // Without a usable identity the lane stays closed: the classic port still works.
+        QString error;
+        const auto identity = LaneIdentity::load(Identity::defaultFolder(), &error);
+        if (!identity) {
+            m_printer.info(QStringLiteral("Sin via rapida: %1").arg(error));
+        }
+        m_service.setLaneIdentity(identity);
+    }
     connect(&m_service, &ReceivingService::offerArrived, this, &ReceiveCommand::offered);
     connect(&m_service, &ReceivingService::questionAsked, this, &ReceiveCommand::asked);
     connect(&m_service, &ReceivingService::progress, this,
@@ -110,10 +120,16 @@ void ReceiveCommand::cancel() {
 }
 
 void ReceiveCommand::offered(const ReceivingService::Offer& offer) {
-    m_printer.offer(offer.name, offer.size, offer.address);
+    m_printer.offer(offer);
     m_offered = true;
-    if (m_options.acceptAll) {
+    if (m_options.acceptAll || (m_options.acceptTrusted && offer.senderTrusted)) {
         m_service.acceptOffer(m_folder);
+        return;
+    }
+    if (m_options.acceptTrusted && !m_options.askGiven && !TerminalPrompt::onTerminal()) {
+        // Nobody to ask: a sender this copy does not trust is declined.
+        m_printer.info(QStringLiteral("Remitente sin verificar: se rechaza."));
+        m_service.decline();
         return;
     }
     const quint64 serial = m_service.offerSerial();
@@ -155,9 +171,7 @@ void ReceiveCommand::asked(quint64 id, ReceivingService::Question question) {
             return;
         case CliOptions::Answer::Ask:
             m_prompt.ask(QStringLiteral("¿Continuar con el archivo existente?"),
-                         [this, id](bool yes) {
-                             m_service.answer(id, yes);
-                         });
+                         [this, id](bool yes) { m_service.answer(id, yes); });
             return;
     }
 }

@@ -7,6 +7,7 @@
 #include "cli/localchecks.h"
 #include "cli/outcomekind.h"
 #include "common/outcometext.h"
+#include "engine/laneidentity.h"
 
 namespace {
 
@@ -15,11 +16,16 @@ constexpr int kCancelGraceMs = 3000;
 }  // namespace
 
 SendCommand::SendCommand(const CliOptions& options, EventPrinter& printer, QObject* parent)
-    : QObject(parent),
-      m_options(options),
-      m_printer(printer),
-      m_session(options.port, nullptr) {
+    : QObject(parent), m_options(options), m_printer(printer), m_session(options.port, nullptr) {
     m_session.setLaneEnabled(!options.classic);
+    if (!options.classic) {
+        QString error;
+        const auto identity = LaneIdentity::load(Identity::defaultFolder(), &error);
+        if (!identity) {
+            m_printer.info(QStringLiteral("Sin via rapida: %1").arg(error));
+        }
+        m_session.setLaneIdentity(identity);
+    }
     connect(&m_session, &SendingSession::connected, this, [this] {
         m_connected = true;
         m_printer.info(QStringLiteral("Conectado."));
@@ -47,7 +53,8 @@ void SendCommand::start() {
         if (!QFileInfo::exists(path) && QFileInfo(m_options.address).isFile()) {
             problem += QStringLiteral(" (¿archivo y direccion al reves?)");
         }
-        end(QStringLiteral("%1: %2: %3").arg(outcomeText(Outcome::CannotOpen, Side::Sending), path, problem),
+        end(QStringLiteral("%1: %2: %3")
+                .arg(outcomeText(Outcome::CannotOpen, Side::Sending), path, problem),
             kExitError, outcomeKind(Outcome::CannotOpen));
         return;
     }

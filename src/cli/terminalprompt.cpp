@@ -14,6 +14,10 @@ TerminalPrompt::TerminalPrompt(QObject* parent)
     connect(m_notifier, &QSocketNotifier::activated, this, &TerminalPrompt::readInput);
 }
 
+bool TerminalPrompt::onTerminal() {
+    return ::isatty(STDIN_FILENO) != 0;
+}
+
 void TerminalPrompt::ask(const QString& question, std::function<void(bool)> answered) {
     if (m_answered) {
         finish(false);

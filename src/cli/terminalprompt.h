@@ -22,6 +22,8 @@ public:
     // is open replaces it (the earlier one is answered "no").
     void ask(const QString& question, std::function<void(bool yes)> answered);
     bool isAsking() const { return static_cast<bool>(m_answered); }
+    // A person can answer: the input is a terminal.
+    static bool onTerminal();
 
     // "sí", "si", "s", "yes" or "y", in any case, spaces around ignored.
     static bool isYes(const QByteArray& line);

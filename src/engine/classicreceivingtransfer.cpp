@@ -92,8 +92,8 @@ void ClassicReceivingTransfer::takeOffer(const ReceiverInput::Message& message) 
         return;
     }
     m_intruder.SwitchOff();
-    emit offered(
-        TransferOffer{fromWireName(message.name), message.size, m_connection->PeerAddressText()});
+    emit offered(TransferOffer{
+        fromWireName(message.name), message.size, m_connection->PeerAddressText(), {}, false});
 }
 
 void ClassicReceivingTransfer::accept(const QString& target) {

@@ -37,8 +37,11 @@ LaneReceivingTransfer::LaneReceivingTransfer(QTcpSocket* socket, QObject* parent
     : Transfer(parent), m_session(new LaneReceivingSession(socket, false, this)) {
     LaneReceivingSession* s = m_session;
     connect(s, &LaneReceivingSession::offered, this, [this] {
-        emit offered(TransferOffer{m_session->offeredName(), m_session->offeredSize(),
-                                   m_session->peerAddress()});
+        emit offered(TransferOffer{m_session->offeredName(),
+                                   m_session->offeredSize(),
+                                   m_session->peerAddress(),
+                                   {},
+                                   false});
     });
     // The session tells where the data starts with its first progress, right after it
     // started.

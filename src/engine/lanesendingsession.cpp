@@ -1,22 +1,24 @@
 #include "engine/lanesendingsession.h"
 
-#include <QTcpSocket>
+#include <QSslSocket>
 
+#include "identity/lanetls.h"
 #include "lane/closegently.h"
-
 #include "lane/filesource.h"
 
 namespace {
 
-// Bytes handed to the socket beyond what the kernel took: one chunk, so that a pause stops
-// the stream within a chunk of what the kernel already holds.
+// Bytes handed to the socket beyond what the kernel took, before and after encryption: one
+// chunk, so that a pause stops the stream within a chunk of what the kernel already holds
+// and the file is never encrypted into memory ahead of the network.
 constexpr qint64 kWriteAhead = 256 * 1024;
 constexpr int kProgressMs = 30;
 
 }  // namespace
 
-LaneSendingSession::LaneSendingSession(const OutgoingFile& file, QObject* parent)
-    : QObject(parent), m_file(file) {
+LaneSendingSession::LaneSendingSession(const OutgoingFile& file, const Identity& identity,
+                                       QObject* parent)
+    : QObject(parent), m_file(file), m_identity(identity) {
     m_greetingTimer.setSingleShot(true);
     m_greetingTimer.setInterval(kGreetingMs);
     connect(&m_greetingTimer, &QTimer::timeout, this, &LaneSendingSession::giveUp);
@@ -31,14 +33,21 @@ LaneSendingSession::~LaneSendingSession() {
 }
 
 void LaneSendingSession::start(const QHostAddress& address, quint16 port) {
-    m_socket = new QTcpSocket(this);
+    // A peer that does not speak TLS, or fails the handshake, is closed by the socket's guard
+    // before a byte of the lane is written: that reads as "no lane" below.
+    m_socket = lanetls::clientSocket(m_identity, lanetls::anyPeer(), this);
     m_socket->setReadBufferSize(64 * 1024);
-    connect(m_socket, &QTcpSocket::connected, this, [this] {
-        m_socket->setSocketOption(QAbstractSocket::LowDelayOption, 1);
+    connect(m_socket, &QSslSocket::connected, this,
+            [this] { m_socket->setSocketOption(QAbstractSocket::LowDelayOption, 1); });
+    connect(m_socket, &QSslSocket::encrypted, this, [this] {
+        m_peerFingerprint = lanetls::peerFingerprint(*m_socket);
         send(lanewire::greeting());
     });
     connect(m_socket, &QTcpSocket::readyRead, this, &LaneSendingSession::readPeer);
+    // bytesWritten() comes when bytes are encrypted, encryptedBytesWritten() when they leave:
+    // the pump runs on both, or it would wait for good on bytes already gone.
     connect(m_socket, &QTcpSocket::bytesWritten, this, &LaneSendingSession::pump);
+    connect(m_socket, &QSslSocket::encryptedBytesWritten, this, &LaneSendingSession::pump);
     connect(m_socket, &QTcpSocket::errorOccurred, this, [this] {
         if (m_phase == Phase::Connecting) {
             giveUp();  // refused or failed: classic at once
@@ -54,7 +63,7 @@ void LaneSendingSession::start(const QHostAddress& address, quint16 port) {
         finish(End::Broken);
     });
     m_greetingTimer.start();
-    m_socket->connectToHost(address, port);
+    m_socket->connectToHostEncrypted(address.toString(), port);
 }
 
 void LaneSendingSession::giveUp() {
@@ -72,7 +81,8 @@ void LaneSendingSession::giveUp() {
 }
 
 void LaneSendingSession::send(const QByteArray& bytes) {
-    if (m_socket && m_socket->state() == QAbstractSocket::ConnectedState) {
+    if (m_socket && m_socket->state() == QAbstractSocket::ConnectedState &&
+        m_socket->isEncrypted()) {
         m_socket->write(bytes);
     }
 }
@@ -235,7 +245,8 @@ void LaneSendingSession::pump() {
     if (!streamingAllowed()) {
         return;
     }
-    while (m_sent < m_file.size && m_socket->bytesToWrite() < kWriteAhead) {
+    while (m_sent < m_file.size &&
+           m_socket->bytesToWrite() + m_socket->encryptedBytesToWrite() < kWriteAhead) {
         const QByteArray chunk = m_source->take();
         if (chunk.isEmpty()) {
             break;

@@ -8,18 +8,20 @@
 #include <QTimer>
 
 #include "engine/outgoingfile.h"
+#include "identity/identity.h"
 #include "lane/lanewire.h"
 #include "lane/pauserate.h"
 
 class FileSource;
-class QTcpSocket;
+class QSslSocket;
 
-// The sending end of the fast lane: connects to the lane's port, greets, offers the file,
-// proves its first K bytes (K the length of the receiver's file of that name) with their
-// hash, streams the rest from where the receiver starts in large framed chunks read by a
-// FileSource, and sends the whole file's hash for the receiver's check. When no lane answers
-// (refused, silent for a second, or another protocol), it says so at once with unavailable() and
-// leaves the address to the classic protocol.
+// The sending end of the fast lane: connects to the lane's port over TLS with this copy's
+// identity (any peer's certificate is accepted; the fingerprint it showed is peerFingerprint()),
+// greets, offers the file, proves its first K bytes (K the length of the receiver's file of that
+// name) with their hash, streams the rest from where the receiver starts in large framed chunks
+// read by a FileSource, and sends the whole file's hash for the receiver's check. When no lane
+// answers (refused, silent for a second, no TLS or a failed handshake, or another protocol inside
+// it), it says so at once with unavailable() and leaves the address to the classic protocol.
 class LaneSendingSession : public QObject {
     Q_OBJECT
 
@@ -37,13 +39,16 @@ public:
 
     static constexpr int kGreetingMs = 1000;
 
-    LaneSendingSession(const OutgoingFile& file, QObject* parent = nullptr);
+    LaneSendingSession(const OutgoingFile& file, const Identity& identity,
+                       QObject* parent = nullptr);
     ~LaneSendingSession() override;
 
     void start(const QHostAddress& address, quint16 port);
     void pauseByUser();
     void resumeByUser();
     void cancel();
+    // The receiver's certificate fingerprint, once the handshake is done.
+    const QString& peerFingerprint() const { return m_peerFingerprint; }
 
 signals:
     void unavailable();
@@ -71,7 +76,9 @@ private:
     bool streamingAllowed() const;
 
     OutgoingFile m_file;
-    QPointer<QTcpSocket> m_socket;
+    Identity m_identity;
+    QString m_peerFingerprint;
+    QPointer<QSslSocket> m_socket;
     QTimer m_greetingTimer;
     QByteArray m_greeting;
     lanewire::FrameReader m_reader;

@@ -31,8 +31,9 @@ Outcome outcomeOf(LaneSendingSession::End end, bool cancelledHere) {
 
 }  // namespace
 
-LaneSendingTransfer::LaneSendingTransfer(const OutgoingFile& file, QObject* parent)
-    : Transfer(parent), m_session(new LaneSendingSession(file, this)) {
+LaneSendingTransfer::LaneSendingTransfer(const OutgoingFile& file, const Identity& identity,
+                                         QObject* parent)
+    : Transfer(parent), m_session(new LaneSendingSession(file, identity, this)) {
     LaneSendingSession* s = m_session;
     connect(s, &LaneSendingSession::unavailable, this, &LaneSendingTransfer::unavailable);
     connect(s, &LaneSendingSession::connected, this, &Transfer::connected);

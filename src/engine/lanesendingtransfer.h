@@ -4,6 +4,7 @@
 
 #include "engine/outgoingfile.h"
 #include "engine/transfer.h"
+#include "identity/identity.h"
 
 class LaneSendingSession;
 
@@ -14,7 +15,8 @@ class LaneSendingTransfer : public Transfer {
     Q_OBJECT
 
 public:
-    explicit LaneSendingTransfer(const OutgoingFile& file, QObject* parent = nullptr);
+    LaneSendingTransfer(const OutgoingFile& file, const Identity& identity,
+                        QObject* parent = nullptr);
 
     Carrier carrier() const override { return Carrier::Lane; }
     void start(const QHostAddress& address, quint16 port);

@@ -1,13 +1,17 @@
 #include "engine/receivingservice.h"
 
-#include <QTcpServer>
-#include <QTcpSocket>
+#include <QSslSocket>
 #include <QTimer>
+
+#include <utility>
 
 #include "engine/classicreceivingtransfer.h"
 #include "engine/dismissal.h"
+#include "engine/laneidentity.h"
 #include "engine/lanereceivingsession.h"
 #include "engine/lanereceivingtransfer.h"
+#include "identity/lanetls.h"
+#include "identity/securelaneserver.h"
 #include "net/acceptedconnection.h"
 #include "net/esocketerror.h"
 #include "net/serverendpoint.h"
@@ -91,6 +95,10 @@ void ReceivingService::setLaneEnabled(bool on) {
     }
 }
 
+void ReceivingService::setLaneIdentity(std::shared_ptr<const LaneIdentity> identity) {
+    m_laneIdentity = std::move(identity);
+}
+
 bool ReceivingService::laneListening() const {
     return m_laneServer != nullptr && m_laneServer->isListening();
 }
@@ -103,12 +111,15 @@ bool ReceivingService::onLane() const {
 // without it: senders find nothing there and take the classic protocol.
 void ReceivingService::openLane() {
     const quint16 port = listeningPort();
-    if (!m_laneEnabled || laneListening() || port == 0 || port == 65535) {
+    if (!m_laneEnabled || !m_laneIdentity || laneListening() || port == 0 || port == 65535) {
         return;
     }
     if (m_laneServer == nullptr) {
-        m_laneServer = new QTcpServer(this);
-        connect(m_laneServer, &QTcpServer::newConnection, this, &ReceivingService::laneConnect);
+        // Every sender with a certificate is let in: who it is decides how its offer is
+        // shown and whether it is accepted, never whether the connection is made.
+        m_laneServer = new SecureLaneServer(m_laneIdentity->identity(), lanetls::anyPeer(), this);
+        connect(m_laneServer, &QTcpServer::pendingConnectionAvailable, this,
+                &ReceivingService::laneConnect);
         // Out of descriptors, the server stops accepting: it tries again a moment later
         // (as the classic listener does) instead of staying deaf or spinning.
         connect(m_laneServer, &QTcpServer::acceptError, this, [this] {
@@ -183,6 +194,8 @@ void ReceivingService::laneConnect() {
         }
         dropServed();
         auto* transfer = new LaneReceivingTransfer(socket, this);
+        const auto* tls = qobject_cast<QSslSocket*>(socket);
+        m_senderFingerprint = tls != nullptr ? lanetls::peerFingerprint(*tls) : QString();
         serve(transfer, socket->peerAddress().toString());
     }
 }
@@ -264,6 +277,10 @@ void ReceivingService::offered(const TransferOffer& offer) {
     m_state = State::Offered;
     m_clock.reset();
     m_offer = offer;
+    if (onLane()) {
+        m_offer.senderFingerprint = m_senderFingerprint;
+        m_offer.senderTrusted = m_laneIdentity && m_laneIdentity->trusts(m_senderFingerprint);
+    }
     emit offerArrived(m_offer);
 }
 

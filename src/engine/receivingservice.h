@@ -5,6 +5,7 @@
 #include <QString>
 
 #include <functional>
+#include <memory>
 #include <optional>
 
 #include "engine/outcome.h"
@@ -13,8 +14,9 @@
 #include "engine/transferprogress.h"
 
 class ClassicReceivingTransfer;
+class LaneIdentity;
 class LaneReceivingSession;
-class QTcpServer;
+class SecureLaneServer;
 class TServerEndpoint;
 class TSocketConnection;
 
@@ -92,6 +94,9 @@ public:
     // it listens at all. One transfer is served across both ports.
     void setLaneEnabled(bool on);
     bool laneListening() const;
+    // The identity the lane presents in its TLS handshake, and whose trusted computers mark
+    // offers as trusted. Without one the lane stays closed. Set it before listening.
+    void setLaneIdentity(std::shared_ptr<const LaneIdentity> identity);
 
     // How the free space of a folder is told (FileAccess::freeSpace unless a test says
     // otherwise, to make a disk look full).
@@ -142,8 +147,10 @@ private:
     bool dismissedServed() const;
 
     TServerEndpoint* m_server;
-    QTcpServer* m_laneServer = nullptr;
+    SecureLaneServer* m_laneServer = nullptr;
     bool m_laneEnabled = false;
+    std::shared_ptr<const LaneIdentity> m_laneIdentity;
+    QString m_senderFingerprint;  // the served lane peer's
     TransferClock m_clock;
 
     Transfer* m_transfer = nullptr;                 // the peer served, on either port

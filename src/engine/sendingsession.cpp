@@ -5,11 +5,14 @@
 #include <QPointer>
 #include <QThreadPool>
 
+#include <utility>
+
 #include <arpa/inet.h>
 #include <netdb.h>
 #include <sys/socket.h>
 
 #include "engine/classicsendingtransfer.h"
+#include "engine/laneidentity.h"
 #include "engine/lanesendingtransfer.h"
 #include "engine/peeraddress.h"
 #include "engine/receivingservice.h"
@@ -43,6 +46,10 @@ SendingSession::~SendingSession() {
         m_transfer->disconnect(this);
         delete m_transfer;
     }
+}
+
+void SendingSession::setLaneIdentity(std::shared_ptr<const LaneIdentity> identity) {
+    m_laneIdentity = std::move(identity);
 }
 
 bool SendingSession::chooseFile(const QString& path) {
@@ -116,13 +123,13 @@ void SendingSession::lookedUp(quint64 lookup, const QString& address) {
 
 void SendingSession::connectTo(const QString& address) {
     const QHostAddress host(address);
-    if (!m_laneEnabled || host.protocol() != QAbstractSocket::IPv4Protocol ||
+    if (!m_laneEnabled || !m_laneIdentity || host.protocol() != QAbstractSocket::IPv4Protocol ||
         m_peerPort == 65535) {
         connectClassic(address);
         return;
     }
     // The lane first; when nobody answers on it the classic protocol at once.
-    auto* lane = new LaneSendingTransfer(*m_file, this);
+    auto* lane = new LaneSendingTransfer(*m_file, m_laneIdentity->identity(), this);
     m_laneAttempt = true;
     connect(lane, &LaneSendingTransfer::unavailable, this, [this, address] {
         dropTransfer();

@@ -3,6 +3,7 @@
 #include <QObject>
 #include <QString>
 
+#include <memory>
 #include <optional>
 
 #include "engine/outcome.h"
@@ -11,6 +12,7 @@
 #include "engine/transferclock.h"
 #include "engine/transferprogress.h"
 
+class LaneIdentity;
 class ReceivingService;
 
 // The sending role: offers the chosen file to an address through a carrier (the fast lane
@@ -47,8 +49,10 @@ public:
     void resumeByUser();
     bool userPaused() const { return m_userPaused; }
 
-    // Tries the fast lane (the port after this one) before the classic protocol.
+    // Tries the fast lane (the port after this one) before the classic protocol. The lane
+    // is tried only with an identity to present in its TLS handshake.
     void setLaneEnabled(bool on) { m_laneEnabled = on; }
+    void setLaneIdentity(std::shared_ptr<const LaneIdentity> identity);
     bool laneEnabled() const { return m_laneEnabled; }
     // The send under way goes over the fast lane.
     bool onLane() const;
@@ -84,6 +88,7 @@ private:
     std::optional<OutgoingFile> m_file;
     Transfer* m_transfer = nullptr;
     bool m_laneEnabled = false;
+    std::shared_ptr<const LaneIdentity> m_laneIdentity;
     bool m_laneAttempt = false;  // the transfer is a lane still asking whether it is there
     bool m_userPaused = false;
     qint64 m_startOffset = 0;

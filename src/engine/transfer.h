@@ -10,6 +10,11 @@ struct TransferOffer {
     QString name;  // the local form of the offered name
     qint64 size = 0;
     QString address;  // the peer's address as text
+    // Who sends, by the certificate it proved it holds in the lane's TLS handshake: its
+    // fingerprint, and whether this copy trusts it. Empty and false on the classic port,
+    // which cannot tell.
+    QString senderFingerprint;
+    bool senderTrusted = false;
 };
 
 // One transfer in progress, whatever carries it (the classic protocol, the fast lane, ...).

@@ -20,6 +20,7 @@
 #include "common/settingsstore.h"
 #include "discovery/peerbrowser.h"
 #include "discovery/serviceannouncer.h"
+#include "engine/laneidentity.h"
 #include "engine/receivefolder.h"
 #include "engine/ttimer.h"
 #include "shell/accessibility.h"
@@ -302,6 +303,20 @@ void TFormruvo::createControls() {
     // Non-visual parts.
     m_receiving = new ReceivingService(m_options.listenPort, this);
     m_sending = new SendingSession(m_options.connectPort, m_receiving, this);
+    if (m_options.lane) {
+        // The lane's identity lives beside the settings. Without a usable one the lane stays
+        // closed and the classic port works as before; the file is left for the user.
+        const QString folder = m_options.configDir.isEmpty()
+                                   ? Identity::defaultFolder()
+                                   : m_options.configDir + QStringLiteral("/Ruvo");
+        QString error;
+        const std::shared_ptr<const LaneIdentity> identity = LaneIdentity::load(folder, &error);
+        if (!identity) {
+            qWarning("%s", qPrintable(error));
+        }
+        m_receiving->setLaneIdentity(identity);
+        m_sending->setLaneIdentity(identity);
+    }
     if (m_options.discovery) {
         m_browser = new PeerBrowser(this);
     }
@@ -368,9 +383,8 @@ void TFormruvo::bindRoles() {
     connect(r, &ReceivingService::offerArrived, this, &TFormruvo::ServidorOffer);
     connect(r, &ReceivingService::questionAsked, this, &TFormruvo::ServidorQuestion);
     // Another file of the offered name stays: the name field shows where this one goes.
-    connect(r, &ReceivingService::savedUnderOtherName, this, [this](const QString& path) {
-        FicheroRecibido->setText(QFileInfo(path).fileName());
-    });
+    connect(r, &ReceivingService::savedUnderOtherName, this,
+            [this](const QString& path) { FicheroRecibido->setText(QFileInfo(path).fileName()); });
     connect(r, &ReceivingService::receptionStarted, this,
             [this] { PausarRecepcion->setEnabled(true); });
     connect(r, &ReceivingService::blockArrived, this, &TFormruvo::ServidorBlockArrived);

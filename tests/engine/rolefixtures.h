@@ -14,6 +14,7 @@
 
 #include <functional>
 
+#include "engine/laneidentity.h"
 #include "engine/receivingservice.h"
 #include "engine/sendingsession.h"
 #include "engine/ttimer.h"
@@ -50,10 +51,23 @@ inline QByteArray readFile(const QString& path) {
     return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
 }
 
+// One identity for every lane end of the test program, kept in a folder of its own.
+inline std::shared_ptr<const LaneIdentity> testLaneIdentity() {
+    static QTemporaryDir folder;
+    static const std::shared_ptr<const LaneIdentity> identity = [] {
+        QString error;
+        auto loaded = LaneIdentity::load(folder.path(), &error);
+        EXPECT_TRUE(loaded) << error.toStdString();
+        return loaded;
+    }();
+    return identity;
+}
+
 // A receiving service on a free port, answering its questions from a queue, and what it
 // reported.
 struct Receiver {
     explicit Receiver(bool lane = false, quint16 port = 0) : service(port) {
+        service.setLaneIdentity(testLaneIdentity());
         service.setLaneEnabled(lane);
         QObject::connect(&service, &ReceivingService::offerArrived,
                          [this](const ReceivingService::Offer& offer) {
@@ -98,6 +112,7 @@ struct Receiver {
 
 struct Sender {
     explicit Sender(quint16 port, bool lane = false) : session(port, nullptr) {
+        session.setLaneIdentity(testLaneIdentity());
         session.setLaneEnabled(lane);
         QObject::connect(&session, &SendingSession::sendingEnded,
                          [this](Outcome outcome, bool) { ended.append(outcome); });
