@@ -393,13 +393,77 @@ TEST(LaneFallback, WhereNoLaneAnswersTheClassicProtocolTakesOver) {
         sendTo(*beside.receiver);
     }
     {
-        SCOPED_TRACE("the lane's port speaks another protocol");
-        ClassicBeside beside([](QTcpSocket* peer) {
+        SCOPED_TRACE("the lane's port speaks another protocol, not TLS");
+        QByteArray heard;
+        ClassicBeside beside([&heard](QTcpSocket* peer) {
             peer->write("HTTP/1.1 400 Bad Request\r\n\r\n");
+            QObject::connect(peer, &QTcpSocket::readyRead, peer,
+                             [&heard, peer] { heard += peer->readAll(); });
             QObject::connect(peer, &QTcpSocket::disconnected, peer, &QObject::deleteLater);
         });
         ASSERT_TRUE(beside.receiver);
         sendTo(*beside.receiver);
+        // It heard a TLS hello at most: never the lane's greeting, the offer or the file.
+        EXPECT_FALSE(heard.contains("RUVOLANE"));
+        EXPECT_FALSE(heard.contains("k.bin"));
+    }
+}
+
+// Relays the lane between a sender and a receiver on loopback and records every byte it
+// carries, both ways.
+struct RecordingRelay {
+    explicit RecordingRelay(quint16 upstream) {
+        server.listen(QHostAddress::LocalHost, 0);
+        QObject::connect(&server, &QTcpServer::newConnection, [this, upstream] {
+            while (QTcpSocket* down = server.nextPendingConnection()) {
+                auto* up = new QTcpSocket(down);
+                up->connectToHost(QHostAddress::LocalHost, upstream);
+                const auto pipe = [this](QTcpSocket* from, QTcpSocket* to) {
+                    QObject::connect(from, &QTcpSocket::readyRead, to, [this, from, to] {
+                        const QByteArray bytes = from->readAll();
+                        captured += bytes;
+                        to->write(bytes);
+                    });
+                };
+                pipe(down, up);
+                pipe(up, down);
+                QObject::connect(up, &QTcpSocket::disconnected, down,
+                                 &QTcpSocket::disconnectFromHost);
+                QObject::connect(down, &QTcpSocket::disconnected, up,
+                                 &QTcpSocket::disconnectFromHost);
+            }
+        });
+    }
+    QTcpServer server;
+    QByteArray captured;
+};
+
+TEST(LaneCapture, HoldsNoneOfTheFileOrItsName) {
+    Receiver receiver(true);
+    ASSERT_TRUE(receiver.service.laneListening());
+    RecordingRelay relay(static_cast<quint16>(receiver.port() + 1));
+    ASSERT_TRUE(relay.server.isListening());
+    QTemporaryDir source;
+    QByteArray secret;
+    for (int i = 0; secret.size() < 300000; ++i) {
+        secret +=
+            "contrase\xc3\xb1"
+            "a secreta: hunter2 #" +
+            QByteArray::number(i) + '\n';
+    }
+    const QString path = source.filePath(QStringLiteral("claves-privadas.txt"));
+    writeFile(path, secret);
+    // The sender's lane port is the relay's; its classic port below it answers nothing.
+    Sender sender(static_cast<quint16>(relay.server.serverPort() - 1), true);
+    ASSERT_TRUE(sender.session.chooseFile(path));
+    sender.session.start(QStringLiteral("127.0.0.1"));
+    ASSERT_TRUE(waitUntil([&] { return !sender.ended.isEmpty() && !receiver.ended.isEmpty(); }));
+    EXPECT_TRUE(sender.wentOverLane);
+    EXPECT_EQ(readFile(receiver.folder() + QStringLiteral("claves-privadas.txt")), secret);
+    EXPECT_GT(relay.captured.size(), secret.size());  // the file went through the relay
+    for (const QByteArray& plain : {QByteArray("hunter2"), QByteArray("secreta"),
+                                    QByteArray("claves-privadas"), QByteArray("RUVOLANE")}) {
+        EXPECT_FALSE(relay.captured.contains(plain)) << plain.constData();
     }
 }
 
