@@ -47,6 +47,17 @@ TEST(CliOptions, CommandLinesAreReadOrRefused) {
         {"send -x f.bin 10.0.0.1", Command::None, true},
         {"receive --dir=/x --continue=no", Command::Receive, false},
         {"list --wait=0.5", Command::List, false},
+        {"receive --accept-trusted", Command::Receive, false},
+        {"receive --accept --accept-trusted", Command::None, true},
+        {"id --json", Command::Id, false},
+        {"id extra", Command::None, true},
+        {"trust AB12 --name portatil", Command::Trust, false},
+        {"trust --list --json", Command::Trust, false},
+        {"trust", Command::None, true},
+        {"trust --name", Command::None, true},
+        {"untrust AB12", Command::Untrust, false},
+        {"untrust", Command::None, true},
+        {"untrust a b", Command::None, true},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.line);
