@@ -16,8 +16,12 @@ QString cliPath() {
 }
 
 QProcessEnvironment CliProcess::defaultEnvironment() {
+    // A configuration folder of the test program's own: ruvo-cli makes its identity there at
+    // first start, never in the user's.
+    static const QTemporaryDir config;
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
     environment.insert(QStringLiteral("LC_ALL"), QStringLiteral("C.UTF-8"));
+    environment.insert(QStringLiteral("XDG_CONFIG_HOME"), config.path());
     return environment;
 }
 
