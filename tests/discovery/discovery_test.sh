@@ -21,6 +21,8 @@ done
 
 tag=rd$$
 work=$(mktemp -d)
+# ruvo-cli makes its identity in its configuration folder at first start: this run's own.
+export XDG_CONFIG_HOME="$work/config"
 pids=()
 cleanup() {
   for pid in "${pids[@]}"; do kill -9 "$pid" 2>/dev/null; done
