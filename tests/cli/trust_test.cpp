@@ -47,21 +47,31 @@ TEST(CliTrust, AcceptTrustedDeclinesAStrangerAndTakesItOnceTrusted) {
     const QByteArray content = patternBytes(200000, 7);
     writeFile(folders.sourceFile(QStringLiteral("t.bin")), content);
     const auto sendOnce = [&](int senderCode, const QByteArray& verdict) {
-        const quint16 port = freePort();
-        CliProcess receiver(
-            {QStringLiteral("receive"), QStringLiteral("--dir"), folders.target.path(),
-             QStringLiteral("--accept-trusted"), QStringLiteral("--once"),
-             QStringLiteral("--no-announce"), QStringLiteral("--port"), arg(port)},
-            receiving.environment());
-        ASSERT_TRUE(receiver.waitForOutput("via rapida en el")) << receiver.output().toStdString();
+        // The lane's port (N + 1) may be someone else's by now: another port then.
+        std::unique_ptr<CliProcess> receiver;
+        quint16 port = 0;
+        for (int attempt = 0; attempt < 5 && !receiver; ++attempt) {
+            port = freePort();
+            auto candidate = std::make_unique<CliProcess>(
+                QStringList{QStringLiteral("receive"), QStringLiteral("--dir"),
+                            folders.target.path(), QStringLiteral("--accept-trusted"),
+                            QStringLiteral("--once"), QStringLiteral("--no-announce"),
+                            QStringLiteral("--port"), arg(port)},
+                receiving.environment());
+            if (candidate->waitForOutput("Esperando ofertas") &&
+                candidate->output().contains("via rapida en el")) {
+                receiver = std::move(candidate);
+            }
+        }
+        ASSERT_TRUE(receiver);
         QByteArray said;
         EXPECT_EQ(sending.run({QStringLiteral("send"), folders.sourceFile(QStringLiteral("t.bin")),
                                QStringLiteral("127.0.0.1"), QStringLiteral("--port"), arg(port)},
                               &said),
                   senderCode)
             << said.toStdString();
-        receiver.waitForExit();
-        EXPECT_TRUE(receiver.output().contains(verdict)) << receiver.output().toStdString();
+        receiver->waitForExit();
+        EXPECT_TRUE(receiver->output().contains(verdict)) << receiver->output().toStdString();
     };
     {
         SCOPED_TRACE("a stranger");
