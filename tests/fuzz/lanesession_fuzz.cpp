@@ -1,6 +1,7 @@
 // Fuzzes both ends of the fast lane as whole sessions, not only their framing: a
 // LaneReceivingSession or a LaneSendingSession (the first byte chooses) talks over loopback
-// with a peer that sends what the input says, frame by frame, in every phase, mixed with
+// (over TLS, as the lane always runs) with a peer that sends what the input says, frame by
+// frame, in every phase, mixed with
 // the local user's pauses, resumes, cancels and answers. Whatever comes, a session ends at
 // most once and is silent afterwards, nothing is written before the start is agreed, and a
 // file already in the receive folder keeps its bytes unless the peer proved them.
@@ -8,8 +9,7 @@
 #include <QCoreApplication>
 #include <QDeadlineTimer>
 #include <QFile>
-#include <QTcpServer>
-#include <QTcpSocket>
+#include <QSslSocket>
 #include <QTemporaryDir>
 
 #include <csignal>
@@ -20,6 +20,9 @@
 #include "engine/lanereceivingsession.h"
 #include "engine/lanesendingsession.h"
 #include "fuzzcheck.h"
+#include "identity/identity.h"
+#include "identity/lanetls.h"
+#include "identity/securelaneserver.h"
 #include "lane/filehash.h"
 #include "lane/lanewire.h"
 
@@ -33,6 +36,20 @@ QCoreApplication& app() {
     static char* argv[] = {name, nullptr};
     static QCoreApplication instance(argc, argv);
     return instance;
+}
+
+// One identity for both ends of every run: making a key costs far more than a run.
+const Identity& identity() {
+    static QTemporaryDir folder;
+    static const Identity made = [] {
+        QString error;
+        auto loaded = Identity::loadOrCreate(folder.path(), &error);
+        if (!loaded) {
+            qFatal("no identity: %s", qPrintable(error));
+        }
+        return *loaded;
+    }();
+    return made;
 }
 
 void spin(int ms) {
@@ -103,7 +120,7 @@ struct Ends {
     }
 };
 
-void fuzzReceiver(Input& in, QTcpServer& server) {
+void fuzzReceiver(Input& in, SecureLaneServer& server) {
     QTemporaryDir folder;
     const QString there = folder.filePath(QStringLiteral("f.bin"));
     const bool seeded = in.next() % 2 == 0;
@@ -113,9 +130,10 @@ void fuzzReceiver(Input& in, QTcpServer& server) {
         file.write(kThere);
     }
     const qint64 size = kThere.size() + (in.next() % 2 ? 0 : lanewire::kMinData);
-    QTcpSocket peer;
-    peer.connectToHost(QHostAddress::LocalHost, server.serverPort());
-    for (int i = 0; i < 200 && !server.hasPendingConnections(); ++i) {
+    std::unique_ptr<QSslSocket> peerSocket(lanetls::clientSocket(identity(), lanetls::anyPeer()));
+    QSslSocket& peer = *peerSocket;
+    peer.connectToHostEncrypted(QStringLiteral("127.0.0.1"), server.serverPort());
+    for (int i = 0; i < 500 && !server.hasPendingConnections(); ++i) {
         spin(1);
     }
     QTcpSocket* socket = server.nextPendingConnection();
@@ -180,7 +198,7 @@ void fuzzReceiver(Input& in, QTcpServer& server) {
     }
 }
 
-void fuzzSender(Input& in, QTcpServer& server) {
+void fuzzSender(Input& in, SecureLaneServer& server) {
     QTemporaryDir folder;
     const QString path = folder.filePath(QStringLiteral("f.bin"));
     const QByteArray bytes(static_cast<qsizetype>(in.next()) * 1024, 'd');
@@ -191,7 +209,7 @@ void fuzzSender(Input& in, QTcpServer& server) {
     }
     const OutgoingFile file{path, QStringLiteral("f.bin"), bytes.size()};
     Ends ends;
-    auto* session = new LaneSendingSession(file);
+    auto* session = new LaneSendingSession(file, identity());
     QObject::connect(session, &LaneSendingSession::ended, [&] {
         ends.signal();
         ++ends.ended;
@@ -203,7 +221,7 @@ void fuzzSender(Input& in, QTcpServer& server) {
     QObject::connect(session, &LaneSendingSession::started, [&] { ends.signal(); });
     QObject::connect(session, &LaneSendingSession::progress, [&] { ends.signal(); });
     session->start(QHostAddress::LocalHost, server.serverPort());
-    for (int i = 0; i < 200 && !server.hasPendingConnections(); ++i) {
+    for (int i = 0; i < 500 && !server.hasPendingConnections(); ++i) {
         spin(1);
     }
     std::unique_ptr<QTcpSocket> peer(server.nextPendingConnection());
@@ -254,7 +272,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         return true;
     }();
     (void)ignored;
-    QTcpServer server;
+    SecureLaneServer server(identity(), lanetls::anyPeer());
     if (!server.listen(QHostAddress::LocalHost, 0)) {
         return 0;
     }
