@@ -206,7 +206,9 @@ const char* const kReceiveHelp =
     "            --no-announce  no se anuncia en la red local\n";
 const char* const kListHelp =
     "list      Busca durante --wait segundos (por omision 3) las copias de Ruvo que se\n"
-    "          anuncian en la red local y las muestra: nombre, direccion, puerto, via.\n";
+    "          anuncian en la red local y las muestra: nombre, direccion, puerto, via,\n"
+    "          huella anunciada (forma corta) y si es de confianza (solo una pista:\n"
+    "          quien responde lo dice el TLS de la via rapida).\n";
 const char* const kIdentityHelp =
     "id        Muestra la huella de esta copia (la que otros equipos ven y confian).\n"
     "trust     Confia en el equipo de HUELLA (--name NOMBRE para reconocerlo);\n"

@@ -29,6 +29,8 @@ ReceiveCommand::ReceiveCommand(const CliOptions& options, const QString& folder,
         const auto identity = LaneIdentity::load(Identity::defaultFolder(), &error);
         if (!identity) {
             m_printer.info(QStringLiteral("Sin via rapida: %1").arg(error));
+        } else {
+            m_fingerprint = identity->identity().fingerprint();
         }
         m_service.setLaneIdentity(identity);
     }
@@ -89,7 +91,7 @@ bool ReceiveCommand::start() {
     const QString name = ServiceAnnouncer::defaultName();
     if (m_options.announce) {
         m_announcer = std::make_unique<ServiceAnnouncer>(
-            name, port, QList<QByteArray>{lane ? "lane=1" : "lane=0"});
+            name, port, ServiceAnnouncer::txtRecord(lane, m_fingerprint));
     }
     m_printer.info(
         QStringLiteral("Esperando ofertas en el puerto %1%2; se guardan en %3")

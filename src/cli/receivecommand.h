@@ -43,6 +43,7 @@ private:
     ReceivingService m_service;
     QTimer m_retryAfterDiskFull;
     std::unique_ptr<ServiceAnnouncer> m_announcer;  // null with --no-announce
+    QString m_fingerprint;  // this copy's, announced with the lane; empty without one
     bool m_offered = false;
     bool m_cancelling = false;
 };

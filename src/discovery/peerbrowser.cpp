@@ -7,21 +7,40 @@
 
 #include <QMetaObject>
 
+#include <cctype>
+
 #include "discovery/serviceannouncer.h"
 
 namespace {
 
-bool laneOn(AvahiStringList* txt) {
-    AvahiStringList* entry = avahi_string_list_find(txt, "lane");
-    char* key = nullptr;
+// The value of `key` in a TXT record; empty when it has none.
+QByteArray txtValue(AvahiStringList* txt, const char* key) {
+    AvahiStringList* entry = avahi_string_list_find(txt, key);
+    char* name = nullptr;
     char* value = nullptr;
-    if (entry == nullptr || avahi_string_list_get_pair(entry, &key, &value, nullptr) < 0) {
-        return false;
+    size_t size = 0;
+    if (entry == nullptr || avahi_string_list_get_pair(entry, &name, &value, &size) < 0) {
+        return QByteArray();
     }
-    const bool on = value != nullptr && qstrcmp(value, "1") == 0;
-    avahi_free(key);
+    const QByteArray result = value != nullptr ? QByteArray(value, qsizetype(size)) : QByteArray();
+    avahi_free(name);
     avahi_free(value);
-    return on;
+    return result;
+}
+
+// A fingerprint as the announcer put it: 64 hex digits, in upper case; anything else is none.
+QString announcedFingerprint(AvahiStringList* txt) {
+    const QByteArray value = txtValue(txt, "fp");
+    constexpr qsizetype kDigits = 64;
+    if (value.size() != kDigits) {
+        return QString();
+    }
+    for (const char c : value) {
+        if (!std::isxdigit(static_cast<unsigned char>(c))) {
+            return QString();
+        }
+    }
+    return QString::fromLatin1(value).toUpper();
 }
 
 }  // namespace
@@ -77,7 +96,7 @@ void PeerBrowser::clientReady(AvahiClient* client) {
                         char text[AVAHI_ADDRESS_STR_MAX];
                         avahi_address_snprint(text, sizeof text, address);
                         const Peer peer{QString::fromUtf8(name), QString::fromLatin1(text), port,
-                                        laneOn(txt)};
+                                        txtValue(txt, "lane") == "1", announcedFingerprint(txt)};
                         QMetaObject::invokeMethod(
                             that, [that, interface, peer] { that->found(interface, peer); },
                             Qt::QueuedConnection);

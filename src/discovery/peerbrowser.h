@@ -24,6 +24,11 @@ public:
         QString address;  // dotted IPv4
         quint16 port = 0;
         bool lane = false;  // its TXT record says the fast lane is on
+        // The fingerprint its TXT record gives for the lane's identity (64 uppercase hex
+        // digits), empty when it gives none or a malformed one. Only what it claims: a list
+        // may mark it as a computer the user trusts, but who sends or receives is told by
+        // the lane's TLS handshake alone.
+        QString fingerprint;
 
         bool operator==(const Peer&) const = default;
     };

@@ -32,6 +32,14 @@ QString ServiceAnnouncer::defaultName() {
     return user.isEmpty() ? host : user + QLatin1Char('@') + host;
 }
 
+QList<QByteArray> ServiceAnnouncer::txtRecord(bool lane, const QString& fingerprint) {
+    QList<QByteArray> txt{lane ? "lane=1" : "lane=0"};
+    if (lane && !fingerprint.isEmpty()) {
+        txt.append("fp=" + fingerprint.toLatin1());
+    }
+    return txt;
+}
+
 void ServiceAnnouncer::clientReady(AvahiClient* client) {
     if (m_group == nullptr) {
         m_group = avahi_entry_group_new(

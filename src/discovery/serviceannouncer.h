@@ -21,6 +21,11 @@ public:
 
     // The readable name of this copy on the network: the user's and the computer's.
     static QString defaultName();
+    // The TXT record of a copy: "lane=1" or "lane=0", and with the lane on, "fp=" and the
+    // fingerprint of the identity the lane presents. Anyone can announce any fingerprint:
+    // it lets lists mark a computer the user trusts, and never decides trust; the lane's TLS
+    // handshake does, for each transfer.
+    static QList<QByteArray> txtRecord(bool lane, const QString& fingerprint);
 
 private:
     void clientReady(AvahiClient* client) override;

@@ -8,7 +8,10 @@
 #include <QPixmap>
 #include <QStringListModel>
 
+#include <utility>
+
 #include "discovery/peerbrowser.h"
+#include "shell/tabicons.h"
 
 namespace {
 
@@ -50,6 +53,11 @@ void AddressChooser::setRecent(const QString& setting) {
     update();
 }
 
+void AddressChooser::setTrust(TrustCheck trusts) {
+    m_trusts = std::move(trusts);
+    update();
+}
+
 QString AddressChooser::recentSetting() const {
     return m_recent.join(QLatin1Char(' '));
 }
@@ -69,13 +77,21 @@ QList<AddressChooser::Entry> AddressChooser::entries() const {
     QList<Entry> list;
     if (m_browser != nullptr) {
         for (const PeerBrowser::Peer& peer : m_browser->peers()) {
-            list.append({peer.name, peer.address});
+            // What the copy announces only marks it: sending to it, the lane's handshake
+            // shows who answers.
+            const bool trusted =
+                m_trusts && !peer.fingerprint.isEmpty() && m_trusts(peer.fingerprint);
+            list.append({peer.name, peer.address, trusted});
         }
     }
     for (const QString& address : m_recent) {
         list.append({address, address});
     }
     return list;
+}
+
+QString AddressChooser::shownText(const Entry& entry) {
+    return entry.trusted ? entry.label + QStringLiteral(" (de confianza)") : entry.label;
 }
 
 bool AddressChooser::choose(const QString& label) {
@@ -103,7 +119,10 @@ void AddressChooser::popup() {
             m_menu->addSection(QStringLiteral("Recientes"));
         }
         const Entry entry = list.at(i);
-        QAction* action = m_menu->addAction(entry.label);
+        QAction* action = m_menu->addAction(shownText(entry));
+        if (entry.trusted) {
+            action->setIcon(trustedIcon());
+        }
         if (entry.label != entry.address) {
             action->setToolTip(entry.address);
         }

@@ -4,6 +4,8 @@
 #include <QString>
 #include <QStringList>
 
+#include <functional>
+
 class PeerBrowser;
 class QAction;
 class QCompleter;
@@ -23,9 +25,13 @@ public:
     static constexpr int kRecentCount = 8;
 
     struct Entry {
-        QString label;    // what the list shows
+        QString label;    // the copy's name or the address
         QString address;  // what choosing it puts in the field
+        // A copy found whose announced fingerprint the user trusts (see setTrust).
+        bool trusted = false;
     };
+    // Tells whether the user trusts a fingerprint.
+    using TrustCheck = std::function<bool(const QString& fingerprint)>;
 
     // `browser` may be null: then only recent addresses are offered.
     AddressChooser(QLineEdit* field, PeerBrowser* browser, QObject* parent = nullptr);
@@ -35,12 +41,18 @@ public:
     void setRecent(const QString& setting);
     QString recentSetting() const;
     QStringList recent() const { return m_recent; }
+    // Copies found that announce a fingerprint this says is trusted are marked in the list.
+    // Unset, nobody is marked.
+    void setTrust(TrustCheck trusts);
     // An address a send to ended well: it goes first, once, and the oldest beyond
     // kRecentCount go.
     void remember(const QString& address);
 
     // The copies found, then the recent addresses.
     QList<Entry> entries() const;
+    // What the list shows for an entry, and what a screen reader reads of it: its label, and
+    // for a trusted copy "(de confianza)" after it, beside the trust icon.
+    static QString shownText(const Entry& entry);
     // Puts the entry's address in the field (when it may be changed). False for an unknown
     // label.
     bool choose(const QString& label);
@@ -57,4 +69,5 @@ private:
     QMenu* m_menu;
     QStringListModel* m_completions;
     QStringList m_recent;
+    TrustCheck m_trusts;
 };

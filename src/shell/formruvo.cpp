@@ -1,5 +1,6 @@
 #include "shell/formruvo.h"
 
+#include <QAction>
 #include <QApplication>
 #include <QCheckBox>
 #include <QCloseEvent>
@@ -13,6 +14,7 @@
 #include <QPushButton>
 #include <QStandardPaths>
 #include <QStyle>
+#include <QToolButton>
 
 #include <exception>
 #include <utility>
@@ -220,6 +222,11 @@ void TFormruvo::createControls() {
     DireccionRecibida = edit(GroupBox5, "DireccionRecibida", QRect(62, 58, 107, 21), true);
     CancelarRecepcion = button(GroupBox5, "CancelarRecepcion", QStringLiteral("Cancelar"),
                                QRect(175, 59, 60, 21), false);
+    // Whether a lane offer's sender is trusted, at the field's end; a classic offer shows
+    // none.
+    m_senderMark = new QAction(DireccionRecibida);
+    DireccionRecibida->addAction(m_senderMark, QLineEdit::TrailingPosition);
+    m_senderMark->setVisible(false);
 
     // "Configurar".
     Label21 = label(GroupBox6, "Label21", QStringLiteral("Guadar Archivos en:"), 6, 10, false);
@@ -232,7 +239,7 @@ void TFormruvo::createControls() {
     Anunciar->setGeometry(132, 52, 103, 17);
     Anunciar->setChecked(true);
     ViaRapida = named(new QCheckBox(QStringLiteral("Via rapida"), GroupBox6), "ViaRapida");
-    ViaRapida->setGeometry(150, 6, 85, 17);
+    ViaRapida->setGeometry(166, 6, 69, 17);
     ViaRapida->setChecked(true);
     // Between the folder's caption and "Via rapida", where a caption would not fit.
     Bandeja = named(new QCheckBox(GroupBox6), "Bandeja");
@@ -243,6 +250,15 @@ void TFormruvo::createControls() {
         "Icono en la bandeja del sistema: al cerrar la ventana se sigue recibiendo"));
     Bandeja->setAccessibleName(QStringLiteral("Recibir con la ventana cerrada"));
     Bandeja->setAccessibleDescription(Bandeja->toolTip());
+    AceptarConfianza = named(new QToolButton(GroupBox6), "AceptarConfianza");
+    AceptarConfianza->setCheckable(true);
+    AceptarConfianza->setIcon(trustedToggleIcon());
+    AceptarConfianza->setIconSize(QSize(12, 12));
+    AceptarConfianza->setGeometry(149, 6, 16, 17);
+    AceptarConfianza->setFocusPolicy(Qt::StrongFocus);
+    AceptarConfianza->setToolTip(
+        QStringLiteral("Aceptar sin preguntar lo que envien equipos de confianza"));
+    AceptarConfianza->setAccessibleName(AceptarConfianza->toolTip());
 
     // Names for assistive technology: each field is named by its caption.
     for (auto [field, caption] : {std::pair<QWidget*, QLabel*>{FicheroEnviado, Label16},
@@ -271,6 +287,7 @@ void TFormruvo::createControls() {
     setTabOrder(Notificar, Anunciar);
     setTabOrder(Anunciar, ViaRapida);
     setTabOrder(ViaRapida, Bandeja);
+    setTabOrder(Bandeja, AceptarConfianza);
     Paginas->setCurrentIndex(0);
 
     // Bottom strip.
@@ -310,17 +327,22 @@ void TFormruvo::createControls() {
                                    ? Identity::defaultFolder()
                                    : m_options.configDir + QStringLiteral("/Ruvo");
         QString error;
-        const std::shared_ptr<const LaneIdentity> identity = LaneIdentity::load(folder, &error);
-        if (!identity) {
+        m_laneIdentity = LaneIdentity::load(folder, &error);
+        if (!m_laneIdentity) {
             qWarning("%s", qPrintable(error));
         }
-        m_receiving->setLaneIdentity(identity);
-        m_sending->setLaneIdentity(identity);
+        m_receiving->setLaneIdentity(m_laneIdentity);
+        m_sending->setLaneIdentity(m_laneIdentity);
     }
     if (m_options.discovery) {
         m_browser = new PeerBrowser(this);
     }
     Direcciones = new AddressChooser(DireccionEnviada, m_browser, this);
+    if (m_laneIdentity) {
+        Direcciones->setTrust([identity = m_laneIdentity](const QString& fingerprint) {
+            return identity->trusts(fingerprint);
+        });
+    }
     Conectando = named(new TTimer(150, this), "Conectando");
     OpenDialog1 = named(new TOpenDialog(this, m_dialogs), "OpenDialog1");
     Pausado = named(new TTimer(350, this), "Pausado");
@@ -425,6 +447,9 @@ void TFormruvo::FormCreate() {
             // Off unless the user asked for it: a close ends the program.
             Bandeja->setChecked(settings.readString(QStringLiteral("bandeja")) ==
                                 QLatin1String("1"));
+            // Off unless the user asked for it: an offer is a question by default.
+            AceptarConfianza->setChecked(settings.readString(QStringLiteral("aceptarconfianza")) ==
+                                         QLatin1String("1"));
         }
     }
     OpenDialog1->InitialDir = desktopFolder();
@@ -447,6 +472,8 @@ void TFormruvo::FormDestroy() {
                          ViaRapida->isChecked() ? QStringLiteral("1") : QStringLiteral("0"));
     settings.writeString(QStringLiteral("bandeja"),
                          Bandeja->isChecked() ? QStringLiteral("1") : QStringLiteral("0"));
+    settings.writeString(QStringLiteral("aceptarconfianza"),
+                         AceptarConfianza->isChecked() ? QStringLiteral("1") : QStringLiteral("0"));
 }
 
 void TFormruvo::GuardarEnChange() {
@@ -474,6 +501,8 @@ void TFormruvo::ViaRapidaChange() {
     const bool on = m_options.lane && ViaRapida->isChecked();
     m_sending->setLaneEnabled(on);
     m_receiving->setLaneEnabled(on);
+    // Only the lane can tell a trusted sender.
+    AceptarConfianza->setEnabled(ViaRapida->isChecked());
     // The announcement says whether the lane is on.
     m_announcer.reset();
     UpdateAnnouncement();
@@ -518,7 +547,9 @@ void TFormruvo::UpdateAnnouncement() {
     } else if (!m_announcer) {
         m_announcer = std::make_unique<ServiceAnnouncer>(
             ServiceAnnouncer::defaultName(), m_announcedPort,
-            QList<QByteArray>{m_receiving->laneListening() ? "lane=1" : "lane=0"});
+            ServiceAnnouncer::txtRecord(
+                m_receiving->laneListening(),
+                m_laneIdentity ? m_laneIdentity->identity().fingerprint() : QString()));
     }
 }
 

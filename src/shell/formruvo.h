@@ -13,6 +13,7 @@
 #include "shell/formoptions.h"
 #include "sound/tuneplayer.h"
 
+class QAction;
 class QCheckBox;
 class QFrame;
 class QKeyEvent;
@@ -20,6 +21,7 @@ class QLabel;
 class QLineEdit;
 class QProgressBar;
 class QPushButton;
+class QToolButton;
 class TFolderEdit;
 class TGroupBox;
 class TOpenDialog;
@@ -27,6 +29,7 @@ class TPageControl;
 class TPercentGauge;
 class TPlacementKeeper;
 class AddressChooser;
+class LaneIdentity;
 class BackgroundTray;
 class OfferNotifier;
 class PeerBrowser;
@@ -100,6 +103,10 @@ public:
     // An icon in the system tray, and receiving goes on with the window closed (off by
     // default). Shows the program's icon instead of a caption: the page has no room left.
     QCheckBox* Bandeja;
+    // Lane offers from computers the user trusts are accepted without asking (off by
+    // default). A button that stays pressed while on, by its icon alone (a shield, grey or
+    // green), between Bandeja and "Via rapida": a box with a caption would not fit.
+    QToolButton* AceptarConfianza;
     // The drop-down of DireccionEnviada: copies found on the network, recent addresses.
     AddressChooser* Direcciones;
 
@@ -219,9 +226,11 @@ private:
     ReceivingService* m_receiving = nullptr;
     SendingSession* m_sending = nullptr;
     OfferNotifier* m_notifier = nullptr;
-    PeerBrowser* m_browser = nullptr;  // null without discovery
+    PeerBrowser* m_browser = nullptr;                    // null without discovery
+    std::shared_ptr<const LaneIdentity> m_laneIdentity;  // null without the lane
     std::unique_ptr<ServiceAnnouncer> m_announcer;
-    quint16 m_announcedPort = 0;  // the port the window listens on between sends
+    quint16 m_announcedPort = 0;      // the port the window listens on between sends
+    QAction* m_senderMark = nullptr;  // in DireccionRecibida: a lane sender trusted or not
     bool m_diskFullBoxOpen = false;
     bool m_sendOnLane = false;  // the send under way (or just ended) went over the lane
     BackgroundTray* m_tray = nullptr;

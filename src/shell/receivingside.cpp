@@ -2,11 +2,13 @@
 // to the receiving role, ask the role's questions in boxes and put what the role reports on
 // the page, the tabs and the status bar.
 
+#include <QAction>
 #include <QCheckBox>
 #include <QFrame>
 #include <QLineEdit>
 #include <QPointer>
 #include <QPushButton>
+#include <QToolButton>
 
 #include "common/outcometext.h"
 #include "discovery/peerbrowser.h"
@@ -15,6 +17,7 @@
 #include "shell/formruvo.h"
 #include "shell/offernotifier.h"
 #include "shell/progressstrip.h"
+#include "shell/tabicons.h"
 #include "shell/thiscopy.h"
 #include "shell/tpagecontrol.h"
 #include "shell/tstatusbar.h"
@@ -44,16 +47,33 @@ void TFormruvo::ServidorOffer(const ReceivingService::Offer& offer) {
     Panel1->hide();
     DireccionRecibida->setText(offer.address);
     // The field has room for the address only: the sender's announced name, when a copy
-    // found on the network has that address, goes to its tooltip and description.
+    // found on the network has that address, goes to its tooltip and description, with
+    // whether a lane sender is trusted; a mark at the field's end shows that too.
     const QString sender =
-        senderText(offer.address, m_browser ? m_browser->peers() : QList<PeerBrowser::Peer>());
+        offerSenderText(offer, m_browser ? m_browser->peers() : QList<PeerBrowser::Peer>());
     DireccionRecibida->setToolTip(sender);
     DireccionRecibida->setAccessibleDescription(sender);
+    const bool lane = !offer.senderFingerprint.isEmpty();
+    m_senderMark->setVisible(lane);
+    if (lane) {
+        m_senderMark->setIcon(offer.senderTrusted ? trustedIcon() : unverifiedIcon());
+        m_senderMark->setText(offer.senderTrusted ? QStringLiteral("de confianza")
+                                                  : QStringLiteral("sin verificar"));
+        m_senderMark->setToolTip(sender);
+    }
     FicheroRecibido->setText(offer.name);
     TamanoRecibido->setText(QString::number(offer.size));
     MegasRecibidos->setText(FormatMegabytes(offer.size));
     CancelarRecepcion->setEnabled(true);
     Recibir->setEnabled(true);
+    // A trusted computer's offer goes in without the question when the user chose so; low
+    // space and an existing file of the name are still asked about as on "Recibir". Trust
+    // is what the lane's handshake proved, read afresh from the trusted computers for each
+    // offer; a classic offer is never trusted.
+    if (AceptarConfianza->isChecked() && offer.senderTrusted && !GuardarEn->text().isEmpty()) {
+        RecibirClick();
+        return;
+    }
     // Behind other windows an offer is easy to miss: the desktop tells of it too, when the
     // user asked to be notified. A window closed into the tray cannot be seen at all.
     if ((Notificar->isChecked() || (m_tray->isOn() && isHidden())) && !isActiveWindow()) {

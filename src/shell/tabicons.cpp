@@ -58,6 +58,22 @@ void drawTool(QPainter& p) {
     p.drawPath(jaw);
 }
 
+// A shield filling the 16x16 grid, with `mark` drawn on it in white.
+void drawShield(QPainter& p, const QColor& color, const QPainterPath& mark) {
+    QPainterPath shield;
+    shield.moveTo(8.0, 0.8);
+    shield.lineTo(14.5, 3.0);
+    shield.cubicTo(14.5, 9.5, 12.0, 13.0, 8.0, 15.2);
+    shield.cubicTo(4.0, 13.0, 1.5, 9.5, 1.5, 3.0);
+    shield.closeSubpath();
+    p.setPen(QPen(color.darker(150), 1.0));
+    p.setBrush(color);
+    p.drawPath(shield);
+    p.setPen(QPen(Qt::white, 2.0, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin));
+    p.setBrush(Qt::NoBrush);
+    p.drawPath(mark);
+}
+
 template <typename Draw>
 QIcon paintedIcon(int size, Draw draw) {
     QPixmap pixmap(size, size);
@@ -72,6 +88,16 @@ QIcon paintedIcon(int size, Draw draw) {
 
 const QColor kBlue(30, 80, 220);
 const QColor kRed(210, 30, 30);
+const QColor kGreen(20, 140, 40);
+const QColor kGrey(130, 130, 130);
+
+QPainterPath tickMark() {
+    QPainterPath tick;
+    tick.moveTo(4.8, 7.8);
+    tick.lineTo(7.2, 10.3);
+    tick.lineTo(11.4, 5.2);
+    return tick;
+}
 
 }  // namespace
 
@@ -85,6 +111,31 @@ QIcon receiveTabIcon() {
 
 QIcon settingsTabIcon() {
     return paintedIcon(16, drawTool);
+}
+
+QIcon trustedIcon() {
+    return paintedIcon(16, [](QPainter& p) { drawShield(p, kGreen, tickMark()); });
+}
+
+QIcon trustedToggleIcon() {
+    QIcon icon;
+    icon.addPixmap(
+        paintedIcon(16, [](QPainter& p) { drawShield(p, kGrey, tickMark()); }).pixmap(16, 16),
+        QIcon::Normal, QIcon::Off);
+    icon.addPixmap(trustedIcon().pixmap(16, 16), QIcon::Normal, QIcon::On);
+    return icon;
+}
+
+QIcon unverifiedIcon() {
+    return paintedIcon(16, [](QPainter& p) {
+        QPainterPath question;
+        question.moveTo(5.8, 5.6);
+        question.cubicTo(5.8, 3.2, 10.4, 3.2, 10.4, 5.6);
+        question.cubicTo(10.4, 7.4, 8.0, 7.4, 8.0, 9.2);
+        question.moveTo(8.0, 11.6);
+        question.lineTo(8.0, 11.8);
+        drawShield(p, kGrey, question);
+    });
 }
 
 QIcon programIcon() {

@@ -3,6 +3,8 @@
 #include <QHostAddress>
 #include <QNetworkInterface>
 
+#include "identity/fingerprint.h"
+
 namespace {
 
 constexpr quint16 kClassicPort = 9950;
@@ -48,4 +50,20 @@ QString senderText(const QString& address, const QList<PeerBrowser::Peer>& peers
         }
     }
     return address;
+}
+
+QString offerSenderText(const TransferOffer& offer, const QList<PeerBrowser::Peer>& peers) {
+    if (offer.senderFingerprint.isEmpty()) {
+        return senderText(offer.address, peers);
+    }
+    QList<PeerBrowser::Peer> same;
+    for (const PeerBrowser::Peer& peer : peers) {
+        if (peer.fingerprint == offer.senderFingerprint) {
+            same.append(peer);
+        }
+    }
+    return QStringLiteral("%1, %2 %3")
+        .arg(senderText(offer.address, same),
+             offer.senderTrusted ? QStringLiteral("de confianza") : QStringLiteral("sin verificar"),
+             fingerprint::shortForm(offer.senderFingerprint));
 }

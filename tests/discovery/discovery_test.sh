@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
 # Discovery for real: two network namespaces joined by a veth pair, each with its own system
 # bus and mDNS daemon. A ruvo-cli receiver announces itself in one; in the other a window
-# lists it by name, sends to it by choosing it, and sees it leave when it stops.
+# lists it by name, marked as trusted, sends to it by choosing it, and sees it leave when it
+# stops. Both announcements carry the fingerprint of their lane's identity, which ruvo-cli
+# list shows with whether it is trusted.
 #
 #   tests/discovery/discovery_test.sh HARNESS RUVO-CLI
 #
@@ -102,6 +104,17 @@ wait_for() {
 head -c $((3 << 20)) /dev/urandom >"$work/b/viaje.bin"
 export QT_QPA_PLATFORM=offscreen
 
+# The identities: the far receiver's in $XDG_CONFIG_HOME, the window's in its own folder,
+# made here so that both are known before either starts. The window trusts the receiver.
+fingerprint_of() {
+  XDG_CONFIG_HOME=$1 "$cli" id --json | sed -n 's/.*"fingerprint":"\([0-9A-F]*\)".*/\1/p'
+}
+far_fp=$(fingerprint_of "$XDG_CONFIG_HOME")
+window_fp=$(fingerprint_of "$work/b/cfg")
+[ ${#far_fp} -eq 64 ] && [ ${#window_fp} -eq 64 ] || fail "ruvo-cli id gave no fingerprint"
+XDG_CONFIG_HOME="$work/b/cfg" "$cli" trust "$far_fp" --name lejos >/dev/null ||
+  fail "ruvo-cli trust failed"
+
 # The far copy: a receiver in namespace a, announcing itself.
 ip netns exec "${tag}a" env DBUS_SYSTEM_BUS_ADDRESS="unix:path=$work/a/bus" USER=lejos \
   "$cli" receive --accept --dir "$work/a/recv" >"$work/a/cli.log" 2>&1 &
@@ -112,21 +125,30 @@ disown $cli_pid
 # The window in namespace b, its commands through a pipe.
 mkfifo "$work/b/commands"
 ip netns exec "${tag}b" env DBUS_SYSTEM_BUS_ADDRESS="unix:path=$work/b/bus" \
-  "$harness" --discovery --listen-port 0 --config "$work/b/cfg" --folder "$work/b/recv/" \
+  "$harness" --discovery --lane --listen-port 0 --config "$work/b/cfg" --folder "$work/b/recv/" \
   <"$work/b/commands" >"$work/b/window.log" 2>&1 &
 pids+=($!)
 disown $!
 exec 3>"$work/b/commands"
 
 name="lejos@$(hostname)"
-wait_for "$work/b/window.log" "^entries.*$name=10.99.0.1" 20 || fail "the window did not list '$name'"
+wait_for "$work/b/window.log" "^entries.*$name (de confianza)=10.99.0.1" 20 ||
+  fail "the window did not list '$name' as trusted"
 echo "listed: $(grep '^entries' "$work/b/window.log" | tail -1)"
 
+# Beside the window, with its configuration: the far copy, its fingerprint, trusted.
 ip netns exec "${tag}b" env DBUS_SYSTEM_BUS_ADDRESS="unix:path=$work/b/bus" \
-  "$cli" list --json --wait 2 >"$work/b/list.json" 2>&1
-grep -q "^\[{\"address\":\"10.99.0.1\",\"lane\":true,\"name\":\"$name\",\"port\":9950}\]$" \
-  "$work/b/list.json" || fail "ruvo-cli list: $(cat "$work/b/list.json")"
+  XDG_CONFIG_HOME="$work/b/cfg" "$cli" list --json --wait 2 >"$work/b/list.json" 2>&1
+expected="[{\"address\":\"10.99.0.1\",\"fingerprint\":\"$far_fp\",\"lane\":true,\"name\":\"$name\",\"port\":9950,\"trusted\":true}]"
+[ "$(cat "$work/b/list.json")" = "$expected" ] || fail "ruvo-cli list: $(cat "$work/b/list.json")"
 echo "ruvo-cli list: $(cat "$work/b/list.json")"
+# Beside the far copy, which trusts nobody: the window, with its own fingerprint.
+ip netns exec "${tag}a" env DBUS_SYSTEM_BUS_ADDRESS="unix:path=$work/a/bus" \
+  "$cli" list --wait 2 >"$work/a/list.txt" 2>&1
+short=$(echo "$window_fp" | cut -c1-16 | sed 's/..../& /g; s/ $//')
+grep -q "^[^[:space:]]*@[^[:space:]]*	10.99.0.2	[0-9]*	via rapida	$short	sin verificar$" \
+  "$work/a/list.txt" || fail "ruvo-cli list beside the far copy: $(cat "$work/a/list.txt")"
+echo "ruvo-cli list there: $(cat "$work/a/list.txt")"
 
 echo "choose $name" >&3
 echo "send $work/b/viaje.bin" >&3

@@ -13,7 +13,8 @@
 // "done". Every box the window shows is printed as "box <kind> <text>" (kind: question,
 // message, error, open-file, folder), and a question nobody had an answer for as
 // "unexpected <what>". With --discovery the window announces itself and lists the copies
-// it finds: each change of its address drop-down prints "entries <label>=<address>|...".
+// it finds: each change of its address drop-down prints "entries <label>=<address>|...",
+// the label as the drop-down shows it ("<name> (de confianza)" for a trusted copy).
 //
 // Lines on its standard input act as the user further on:
 //   answer yes|no     queue the answer to the next question
@@ -223,7 +224,7 @@ int main(int argc, char** argv) {
         }
         QStringList entries;
         for (const AddressChooser::Entry& entry : window.Direcciones->entries()) {
-            entries.append(entry.label + QLatin1Char('=') + entry.address);
+            entries.append(AddressChooser::shownText(entry) + QLatin1Char('=') + entry.address);
         }
         if (entries != shownEntries) {
             shownEntries = entries;

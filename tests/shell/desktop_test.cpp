@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <QAccessible>
+#include <QAction>
 #include <QCheckBox>
 #include <QDBusConnection>
 #include <QDir>
@@ -13,8 +14,10 @@
 #include <QMimeData>
 #include <QProcess>
 #include <QPushButton>
+#include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QToolButton>
 #include <QUrl>
 
 #include <memory>
@@ -27,7 +30,11 @@
 #include <vector>
 
 #include "discovery/serviceannouncer.h"
+#include "engine/laneidentity.h"
 #include "engine/receivingservice.h"
+#include "engine/sendingsession.h"
+#include "identity/fingerprint.h"
+#include "identity/truststore.h"
 #include "net/serverendpoint.h"
 #include "shell/backgroundtray.h"
 #include "shell/formruvo.h"
@@ -321,6 +328,108 @@ TEST_F(NotifyingDesktop, ClosedIntoTheTrayTheCopyGoesOnReceivingUntilItQuits) {
     form.Quit();
     EXPECT_FALSE(form.isVisible());
     EXPECT_TRUE(QFile::exists(placement));
+}
+
+// A lane offer says who sends: whether the computer is trusted, with its short fingerprint, in
+// the address field's description, its mark and the notification. With the button to accept
+// trusted computers' offers on, a trusted sender's file goes in without the question; an
+// unverified sender, and any classic offer, is asked about exactly as before.
+TEST_F(NotifyingDesktop, ALaneOfferSaysWhoSendsAndATrustedOneMayGoInWithoutAsking) {
+    options.lane = true;
+    QTemporaryDir senderFolder, source;
+    QString error;
+    const std::shared_ptr<const LaneIdentity> senderIdentity =
+        LaneIdentity::load(senderFolder.path(), &error);
+    ASSERT_TRUE(senderIdentity) << error.toStdString();
+    const QString senderFingerprint = senderIdentity->identity().fingerprint();
+    const QString path = source.filePath(QStringLiteral("informe.pdf"));
+    QByteArray bytes(3 << 20, Qt::Uninitialized);
+    for (qsizetype i = 0; i < bytes.size(); ++i) {
+        bytes[i] = static_cast<char>(i * 7 + i / 4096);
+    }
+    {
+        QFile file(path);
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+        file.write(bytes);
+    }
+    const QString shortForm = fingerprint::shortForm(senderFingerprint);
+    struct Case {
+        const char* what;
+        bool lane, trusted, acceptTrusted, taken;
+        QString sender;  // as the notification and the field's description say it
+        QString mark;    // the field's mark, empty for none
+    };
+    const Case cases[] = {
+        {"unverified", true, false, true, false,
+         QStringLiteral("127.0.0.1, sin verificar ") + shortForm, QStringLiteral("sin verificar")},
+        {"trusted, asked", true, true, false, false,
+         QStringLiteral("127.0.0.1, de confianza ") + shortForm, QStringLiteral("de confianza")},
+        {"trusted, taken", true, true, true, true,
+         QStringLiteral("127.0.0.1, de confianza ") + shortForm, QStringLiteral("de confianza")},
+        {"classic", false, false, true, false, QStringLiteral("127.0.0.1"), QString()},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        TrustStore trust(config.filePath(QStringLiteral("Ruvo")));
+        ASSERT_TRUE(trust.load(&error));
+        if (c.trusted) {
+            ASSERT_TRUE(trust.add(senderFingerprint, QStringLiteral("portatil"), &error));
+        } else if (trust.isTrusted(senderFingerprint)) {
+            ASSERT_TRUE(trust.remove(senderFingerprint, &error));
+        }
+        QFile::remove(folder.filePath(QStringLiteral("informe.pdf")));
+        service.shown.clear();
+
+        TFormruvo form(options);  // never shown, so never the active window
+        if (!form.Receiving()->laneListening()) {
+            GTEST_SKIP() << "the port after the one the system gave is taken";
+        }
+        form.GuardarEn->setText(folder.path());
+        form.Notificar->setChecked(true);
+        form.AceptarConfianza->setChecked(c.acceptTrusted);
+        QSignalSpy ended(form.Receiving(), &ReceivingService::receptionEnded);
+        SendingSession sender(form.Receiving()->listeningPort(), nullptr);
+        int classicPeer = -1;
+        if (c.lane) {
+            sender.setLaneIdentity(senderIdentity);
+            sender.setLaneEnabled(true);
+            ASSERT_TRUE(sender.chooseFile(path));
+            sender.start(QStringLiteral("127.0.0.1"));
+        } else {
+            classicPeer = offerTo(form);
+        }
+
+        if (c.taken) {
+            ASSERT_TRUE(QTest::qWaitFor([&] { return !ended.isEmpty(); }, 20000));
+            EXPECT_EQ(ended.at(0).at(0).value<Outcome>(), Outcome::Received);
+            QFile received(folder.filePath(QStringLiteral("informe.pdf")));
+            ASSERT_TRUE(received.open(QIODevice::ReadOnly));
+            EXPECT_TRUE(received.readAll() == bytes);
+            EXPECT_TRUE(service.shown.empty());
+        } else {
+            ASSERT_TRUE(QTest::qWaitFor([&] { return !service.shown.empty(); }, 10000));
+            EXPECT_EQ(service.shown[0].body,
+                      QStringLiteral("informe.pdf (3.000 Mb) de %1").arg(c.sender));
+            EXPECT_TRUE(form.Recibir->isEnabled());
+            EXPECT_EQ(form.Receiving()->state(), ReceivingService::State::Offered);
+        }
+        EXPECT_TRUE(dialogs.asked().empty());
+        EXPECT_EQ(form.DireccionRecibida->text(), QStringLiteral("127.0.0.1"));
+        EXPECT_EQ(form.DireccionRecibida->toolTip(), c.sender);
+        QAccessibleInterface* field = QAccessible::queryAccessibleInterface(form.DireccionRecibida);
+        ASSERT_NE(field, nullptr);
+        EXPECT_EQ(field->text(QAccessible::Description), c.sender);
+        QString mark;
+        for (const QAction* action : form.DireccionRecibida->actions()) {
+            if (action->isVisible()) {
+                mark = action->text();
+            }
+        }
+        EXPECT_EQ(mark, c.mark);
+        if (classicPeer >= 0) {
+            ::close(classicPeer);
+        }
+    }
 }
 
 }  // namespace

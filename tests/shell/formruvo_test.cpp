@@ -24,6 +24,7 @@
 #include <QTabBar>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QToolButton>
 #include <csignal>
 #include <memory>
 #include <stdexcept>
@@ -304,7 +305,8 @@ TEST_F(FormruvoTest, TabVisitsTheEnabledControlsOfEachPageInOrder) {
     f.Paginas->setCurrentIndex(2);
     EXPECT_EQ(visits(f.GuardarEn, 2),
               (std::vector<QWidget*>{f.GuardarEn, f.Notificar, f.Anunciar}));
-    EXPECT_EQ(visits(f.ViaRapida, 1), (std::vector<QWidget*>{f.ViaRapida, f.Bandeja}));
+    EXPECT_EQ(visits(f.ViaRapida, 2),
+              (std::vector<QWidget*>{f.ViaRapida, f.Bandeja, f.AceptarConfianza}));
 }
 
 TEST_F(FormruvoTest, FirstRunShowsTheDefaultsAndWritesThemOnlyAtShutdown) {
@@ -387,6 +389,34 @@ TEST_F(FormruvoTest, TheTrayIsOffUntilTheUserTurnsItOnAndItsBoxFitsBesideTheOthe
     form.reset();
     EXPECT_TRUE(QGuiApplication::quitOnLastWindowClosed());
     EXPECT_EQ(storedSetting("bandeja"), QStringLiteral("1"));
+}
+
+// Taking trusted computers' offers without the question is the user's choice: off until
+// then, kept in the settings, and only while the lane, which alone can tell who sends, is on.
+TEST_F(FormruvoTest, AcceptingTrustedSendersIsOffUntilTheUserTurnsItOn) {
+    auto form = shownForm();
+    TFormruvo& f = *form;
+    for (QWidget* neighbour :
+         std::vector<QWidget*>{f.Label21, f.Bandeja, f.ViaRapida, f.GuardarEn}) {
+        EXPECT_FALSE(f.AceptarConfianza->geometry().intersects(neighbour->geometry()))
+            << neighbour->objectName().toStdString();
+    }
+    EXPECT_EQ(f.AceptarConfianza->accessibleName(),
+              QStringLiteral("Aceptar sin preguntar lo que envien equipos de confianza"));
+    EXPECT_TRUE(f.AceptarConfianza->isCheckable());
+    EXPECT_FALSE(f.AceptarConfianza->isChecked());
+    EXPECT_TRUE(f.AceptarConfianza->isEnabled());
+    f.ViaRapida->setChecked(false);
+    EXPECT_FALSE(f.AceptarConfianza->isEnabled());
+    f.ViaRapida->setChecked(true);
+    form.reset();
+    EXPECT_EQ(storedSetting("aceptarconfianza"), QStringLiteral("0"));
+
+    writeSettings("Ruvo\\aceptarconfianza=1\n");
+    form = makeForm();
+    EXPECT_TRUE(form->AceptarConfianza->isChecked());
+    form.reset();
+    EXPECT_EQ(storedSetting("aceptarconfianza"), QStringLiteral("1"));
 }
 
 TEST_F(FormruvoTest, OnlyExactlyOneChecksNotificar) {
