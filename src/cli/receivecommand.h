@@ -34,6 +34,8 @@ signals:
 private:
     void offered(const ReceivingService::Offer& offer);
     void asked(quint64 id, ReceivingService::Question question);
+    void pairingAsked(quint64 serial, const QString& code, const QString& peerName,
+                      const QString& peerFingerprint);
     void ended(Outcome outcome);
 
     const CliOptions& m_options;
