@@ -56,6 +56,7 @@ void PairCommand::ended(PairingOutcome outcome, const QString& peer) {
         return;
     }
     m_ended = true;
+    m_prompt.dismiss();  // the other end ended it before our user answered
     int code = kExitError;
     QString kind = QStringLiteral("pairing-failed");
     switch (outcome) {

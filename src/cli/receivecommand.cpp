@@ -39,6 +39,9 @@ ReceiveCommand::ReceiveCommand(const CliOptions& options, const QString& folder,
     connect(&m_service, &ReceivingService::pairingCodeShown, this, &ReceiveCommand::pairingAsked);
     connect(&m_service, &ReceivingService::pairingEnded, this,
             [this](PairingOutcome outcome, const QString& peer) {
+                if (std::exchange(m_askingAboutPairing, false)) {
+                    m_prompt.dismiss();  // answered, or over without an answer
+                }
                 m_printer.info(pairingText(outcome, peer));
                 if (m_cancelling) {
                     m_printer.outcome(outcomeText(Outcome::Cancelled, Side::Receiving),
@@ -162,9 +165,13 @@ void ReceiveCommand::offered(const ReceivingService::Offer& offer) {
 void ReceiveCommand::pairingAsked(quint64 serial, const QString& code, const QString& peerName,
                                   const QString& peerFingerprint) {
     m_printer.pairing(code, peerName, peerFingerprint);
+    m_askingAboutPairing = true;
     m_prompt.ask(
         QStringLiteral("Codigo de emparejamiento: %1. ¿Es el mismo en el otro equipo?").arg(code),
-        [this, serial](bool yes) { m_service.answerPairing(serial, yes); });
+        [this, serial](bool yes) {
+            m_askingAboutPairing = false;
+            m_service.answerPairing(serial, yes);
+        });
 }
 
 void ReceiveCommand::asked(quint64 id, ReceivingService::Question question) {

@@ -46,5 +46,6 @@ private:
     QTimer m_retryAfterDiskFull;
     std::unique_ptr<ServiceAnnouncer> m_announcer;  // null with --no-announce
     bool m_offered = false;
+    bool m_askingAboutPairing = false;
     bool m_cancelling = false;
 };
