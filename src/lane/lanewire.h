@@ -31,19 +31,21 @@ constexpr qsizetype kPairMessageSize = 33;
 constexpr qsizetype kHashSize = 32;  // BLAKE3
 
 enum class Type : quint8 {
-    Offer = 1,       // u64 size, u16 name length, UTF-8 name [, u8 sender-name length, UTF-8 name]
-    Accept = 2,      // u64 length of the receiver's file of that name (K)
-    Decline = 3,     //
-    Busy = 4,        //
-    Data = 5,        // the next bytes of the file
-    Pause = 6,       //
-    Resume = 7,      //
-    Cancel = 8,      //
-    Done = 9,        // hash of the whole file
-    Result = 10,     // u8: ResultCode
-    Proof = 11,      // hash of the sender's first K bytes
-    Start = 12,      // u64 offset from which the data goes: K, or 0 into a new file
-    Pair = 13,       // a pairing message [, u8 name length, UTF-8 name of the computer]
+    Offer = 1,    // u64 size, u16 name length, UTF-8 name [, u8 length, sender's name]
+    Accept = 2,   // u64 length of the receiver's file of that name (K)
+    Decline = 3,  //
+    Busy = 4,     //
+    Data = 5,     // the next bytes of the file
+    Pause = 6,    //
+    Resume = 7,   //
+    Cancel = 8,   //
+    Done = 9,     // hash of the whole file
+    Result = 10,  // u8: ResultCode
+    Proof = 11,   // hash of the sender's first K bytes
+    Start = 12,   // u64 offset from which the data goes: K, or 0 into a new file
+
+    // Pairing, instead of an offer.
+    Pair = 13,       // a pairing message [, u8 length, the computer's name]
     PairResult = 14  // u8: 1 the user confirmed the code, 0 the user refused
 };
 
