@@ -30,6 +30,9 @@ Command commandNamed(const QString& word) {
     if (word == QLatin1String("untrust")) {
         return Command::Untrust;
     }
+    if (word == QLatin1String("pair")) {
+        return Command::Pair;
+    }
     return Command::None;
 }
 
@@ -86,6 +89,8 @@ bool takeOption(const QString& name, const QString& value, CliOptions& options) 
         options.json = true;
     } else if (name == QLatin1String("--classic")) {
         options.classic = true;
+    } else if (name == QLatin1String("--accept-new-identity")) {
+        options.acceptNewIdentity = true;
     } else if (name == QLatin1String("--no-announce")) {
         options.announce = false;
     } else {
@@ -161,14 +166,23 @@ CliOptions parseCliOptions(const QStringList& arguments) {
         options.continueExisting =
             options.acceptAll ? CliOptions::Answer::Yes : CliOptions::Answer::Ask;
     }
-    const qsizetype wanted =
-        command == Command::Send                                                             ? 3
-        : command == Command::Untrust || (command == Command::Trust && !options.listTrusted) ? 2
-                                                                                             : 1;
+    if (options.acceptNewIdentity && options.classic) {
+        // The classic port has no identity to accept.
+        options.error = QStringLiteral("--accept-new-identity y --classic no van juntos");
+        return options;
+    }
+    const bool takesFingerprint =
+        command == Command::Untrust || (command == Command::Trust && !options.listTrusted);
+    const qsizetype wanted = command == Command::Send                       ? 3
+                             : takesFingerprint || command == Command::Pair ? 2
+                                                                            : 1;
     if (word.isEmpty()) {
-        options.error = QStringLiteral("Falta la orden: send, receive, list, id, trust o untrust");
+        options.error =
+            QStringLiteral("Falta la orden: send, receive, list, pair, id, trust o untrust");
     } else if (command == Command::None) {
         options.error = QStringLiteral("Orden no valida: %1").arg(word);
+    } else if (positional.size() < wanted && command == Command::Pair) {
+        options.error = QStringLiteral("Falta la direccion");
     } else if (positional.size() < wanted && wanted == 2) {
         options.error = QStringLiteral("Falta la huella del equipo");
     } else if (positional.size() < wanted) {
@@ -181,6 +195,8 @@ CliOptions parseCliOptions(const QStringList& arguments) {
         if (command == Command::Send) {
             options.file = positional.at(1);
             options.address = positional.at(2);
+        } else if (command == Command::Pair) {
+            options.address = positional.at(1);
         } else if (wanted == 2) {
             options.fingerprint = positional.at(1);
         }
@@ -193,7 +209,15 @@ namespace {
 const char* const kSendHelp =
     "send      Ofrece ARCHIVO a DIRECCION y termina con el resultado. DIRECCION es una\n"
     "          IPv4 de cuatro numeros (192.168.1.20) o un nombre, con :PUERTO si el\n"
-    "          receptor no usa el de --port (portatil.local:7000).\n";
+    "          receptor no usa el de --port (portatil.local:7000). Se recuerda la\n"
+    "          identidad que responde en cada direccion: si cambia, no se envia nada.\n"
+    "            --accept-new-identity  envia igual y recuerda la identidad nueva\n"
+    "          A un equipo conocido que no responde por la via rapida no se le envia sin\n"
+    "          cifrar salvo con --classic.\n";
+const char* const kPairHelp =
+    "pair      Empareja con el equipo de DIRECCION (que escucha con receive o con la\n"
+    "          ventana): los dos muestran un codigo de 6 cifras; si es el mismo y se\n"
+    "          confirma en los dos, cada uno confia en el otro.\n";
 const char* const kReceiveHelp =
     "receive   Escucha ofertas y las recibe en CARPETA (por omision la de la ventana,\n"
     "          si no el escritorio, si no la carpeta personal).\n"
@@ -203,7 +227,8 @@ const char* const kReceiveHelp =
     "            --continue  con un archivo parcial: continuarlo (yes), rechazar la\n"
     "                        oferta (no) o preguntar (ask; por omision con --ask)\n"
     "            --once      termina tras una transferencia\n"
-    "            --no-announce  no se anuncia en la red local\n";
+    "            --no-announce  no se anuncia en la red local\n"
+    "          Con una terminal responde tambien a pair: muestra el codigo y pregunta.\n";
 const char* const kListHelp =
     "list      Busca durante --wait segundos (por omision 3) las copias de Ruvo que se\n"
     "          anuncian en la red local y las muestra: nombre, direccion, puerto, via,\n"
@@ -225,7 +250,7 @@ const char* const kExitHelp =
     "Codigos de salida:\n"
     "  0   hecho (Enviado! / Recibido!)\n"
     "  1   error (direccion, archivo, carpeta, conexion, puerto ocupado)\n"
-    "  2   destino ocupado u oferta rechazada\n"
+    "  2   destino ocupado, oferta o emparejamiento rechazados\n"
     "  3   cancelado (Ctrl+C o SIGTERM; el archivo parcial se conserva)\n"
     "  64  uso incorrecto (la linea de ordenes)\n";
 
@@ -233,12 +258,14 @@ const char* const kExitHelp =
 
 QString cliUsage(CliOptions::Command command) {
     const QString send = QStringLiteral(
-        "  ruvo-cli send [--port N] [--classic] [--json] [--] ARCHIVO DIRECCION[:PUERTO]\n");
+        "  ruvo-cli send [--port N] [--classic | --accept-new-identity] [--json]\n"
+        "                [--] ARCHIVO DIRECCION[:PUERTO]\n");
     const QString receive = QStringLiteral(
         "  ruvo-cli receive [--dir CARPETA] [--accept | --accept-trusted | --ask]\n"
         "                   [--continue yes|no|ask]\n"
         "                   [--once] [--no-announce] [--port N] [--classic] [--json]\n");
     const QString list = QStringLiteral("  ruvo-cli list [--wait SEGUNDOS] [--json]\n");
+    const QString pair = QStringLiteral("  ruvo-cli pair [--port N] [--json] DIRECCION[:PUERTO]\n");
     const QString identity = QStringLiteral(
         "  ruvo-cli id [--json]\n"
         "  ruvo-cli trust HUELLA [--name NOMBRE]\n"
@@ -251,6 +278,9 @@ QString cliUsage(CliOptions::Command command) {
         case Command::Receive:
             return QStringLiteral("Uso:\n") + receive + u'\n' + QString::fromUtf8(kReceiveHelp) +
                    QString::fromUtf8(kCommonHelp) + u'\n' + QString::fromUtf8(kExitHelp);
+        case Command::Pair:
+            return QStringLiteral("Uso:\n") + pair + u'\n' + QString::fromUtf8(kPairHelp) +
+                   QString::fromUtf8(kCommonHelp) + u'\n' + QString::fromUtf8(kExitHelp);
         case Command::List:
             return QStringLiteral("Uso:\n") + list + u'\n' + QString::fromUtf8(kListHelp) +
                    QStringLiteral("--json    Un arreglo JSON con las copias encontradas.\n") +
@@ -258,9 +288,10 @@ QString cliUsage(CliOptions::Command command) {
         default:
             break;
     }
-    return QStringLiteral("Uso:\n") + send + receive + list + identity +
+    return QStringLiteral("Uso:\n") + send + receive + list + pair + identity +
            QStringLiteral("  ruvo-cli [ORDEN] --help | --version\n\n") +
            QString::fromUtf8(kSendHelp) + QString::fromUtf8(kReceiveHelp) +
-           QString::fromUtf8(kListHelp) + QString::fromUtf8(kIdentityHelp) +
-           QString::fromUtf8(kCommonHelp) + u'\n' + QString::fromUtf8(kExitHelp);
+           QString::fromUtf8(kListHelp) + QString::fromUtf8(kPairHelp) +
+           QString::fromUtf8(kIdentityHelp) + QString::fromUtf8(kCommonHelp) + u'\n' +
+           QString::fromUtf8(kExitHelp);
 }

@@ -7,13 +7,13 @@
 // What the command line asked for. Parsing is a pure function of the arguments, so that a
 // table of command lines tests it.
 struct CliOptions {
-    enum class Command { None, Send, Receive, List, Id, Trust, Untrust, Help, Version };
+    enum class Command { None, Send, Receive, List, Id, Trust, Untrust, Pair, Help, Version };
     enum class Answer { Yes, No, Ask };
 
     Command command = Command::None;
     Command helpFor = Command::None;  // Help: the subcommand whose help was asked for
     QString file;                     // send: the file to offer
-    QString address;                  // send: where to (HOST or HOST:PORT)
+    QString address;                  // send, pair: where to (HOST or HOST:PORT)
     QString folder;          // receive: empty for the window's setting, else the desktop or home
     bool acceptAll = false;  // receive: accept every offer without asking
     bool acceptTrusted = false;  // receive: accept trusted senders, decline or ask the others
@@ -23,6 +23,7 @@ struct CliOptions {
     bool once = false;
     bool json = false;
     bool classic = false;
+    bool acceptNewIdentity = false;  // send: another identity at a remembered address is taken
     bool announce = true;
     quint16 port = 9950;
     int waitMs = 3000;         // list: how long to look

@@ -83,12 +83,21 @@ void EventPrinter::start(const QString& path, qint64 size, const QString& addres
               .arg(humanBytes(static_cast<double>(size)), address));
 }
 
+QString senderText(const TransferOffer& offer) {
+    const QString name = offer.senderName.isEmpty() ? offer.address : offer.senderName;
+    return offer.senderTrusted ? QStringLiteral("%1 (de confianza)").arg(name)
+                               : QStringLiteral("%1 (sin verificar) %2")
+                                     .arg(name, fingerprint::shortForm(offer.senderFingerprint));
+}
+
 void EventPrinter::offer(const TransferOffer& offer) {
     if (m_style == Style::Json) {
         json(QJsonDocument(QJsonObject{{QStringLiteral("event"), QStringLiteral("offer")},
                                        {QStringLiteral("name"), offer.name},
                                        {QStringLiteral("size"), offer.size},
                                        {QStringLiteral("address"), offer.address},
+                                       {QStringLiteral("senderName"), offer.senderName},
+                                       {QStringLiteral("fingerprint"), offer.senderFingerprint},
                                        {QStringLiteral("sender"), offer.senderFingerprint},
                                        {QStringLiteral("trusted"), offer.senderTrusted}})
                  .toJson(QJsonDocument::Compact));
@@ -100,11 +109,24 @@ void EventPrinter::offer(const TransferOffer& offer) {
               .arg(offer.size)
               .arg(humanBytes(static_cast<double>(offer.size))));
     if (!offer.senderFingerprint.isEmpty()) {
-        print(QStringLiteral("Remitente %1: %2")
-                  .arg(offer.senderTrusted ? QStringLiteral("de confianza")
-                                           : QStringLiteral("sin verificar"),
-                       fingerprint::shortForm(offer.senderFingerprint)));
+        print(QStringLiteral("Remitente: %1").arg(senderText(offer)));
     }
+}
+
+void EventPrinter::pairing(const QString& code, const QString& peerName,
+                           const QString& peerFingerprint) {
+    if (m_style == Style::Json) {
+        json(QJsonDocument(QJsonObject{{QStringLiteral("event"), QStringLiteral("pairing")},
+                                       {QStringLiteral("code"), code},
+                                       {QStringLiteral("name"), peerName},
+                                       {QStringLiteral("fingerprint"), peerFingerprint}})
+                 .toJson(QJsonDocument::Compact));
+        return;
+    }
+    endBar();
+    print(QStringLiteral("Emparejamiento con %1 (%2)")
+              .arg(peerName.isEmpty() ? QStringLiteral("un equipo sin nombre") : peerName,
+                   fingerprint::shortForm(peerFingerprint)));
 }
 
 void EventPrinter::progress(const TransferProgress& p) {

@@ -22,9 +22,11 @@ public:
 
     // A send begins: which file goes where.
     void start(const QString& path, qint64 size, const QString& address);
-    // An offer, and who sends it when the lane could tell (its short fingerprint, and
-    // whether this copy trusts it).
+    // An offer, and who sends it when the lane could tell: "NAME (de confianza)" or
+    // "NAME (sin verificar) XXXX XXXX XXXX XXXX" (senderText).
     void offer(const TransferOffer& offer);
+    // A pairing's code is about to be asked about: with whom.
+    void pairing(const QString& code, const QString& peerName, const QString& peerFingerprint);
     // Rate, time left and elapsed time are the engine's measure of this transfer.
     void progress(const TransferProgress& progress);
     // A line for the user ("Conectado.", "Pausa"); nothing in JSON but an "info" event.
@@ -46,6 +48,9 @@ private:
     int m_lastPercentLine = -1;
 };
 
+// Who sends a lane offer: its name (the address when it sent none) and whether this copy
+// trusts it, with the short fingerprint when it does not.
+QString senderText(const TransferOffer& offer);
 // "12.3 MB", "850.0 KB", "17 B".
 QString humanBytes(double bytes);
 // "01:02:03" or "02:03".

@@ -13,6 +13,7 @@
 #include "cli/exitcode.h"
 #include "cli/identitycommands.h"
 #include "cli/listcommand.h"
+#include "cli/paircommand.h"
 #include "cli/receivecommand.h"
 #include "cli/sendcommand.h"
 #include "common/settingsstore.h"
@@ -84,6 +85,7 @@ int main(int argc, char** argv) {
     std::unique_ptr<SendCommand> send;
     std::unique_ptr<ReceiveCommand> receive;
     std::unique_ptr<ListCommand> list;
+    std::unique_ptr<PairCommand> pair;
     std::unique_ptr<SignalCloser> closer;
     const auto finish = [&exitCode](int code) {
         exitCode = code;
@@ -105,6 +107,11 @@ int main(int argc, char** argv) {
         if (!receive->start()) {
             return kExitError;
         }
+    } else if (options.command == CliOptions::Command::Pair) {
+        pair = std::make_unique<PairCommand>(options, printer);
+        QObject::connect(pair.get(), &PairCommand::finished, &app, finish);
+        closer = std::make_unique<SignalCloser>([&pair] { pair->cancel(); });
+        QMetaObject::invokeMethod(pair.get(), &PairCommand::start, Qt::QueuedConnection);
     } else {
         list = std::make_unique<ListCommand>(options.json, options.waitMs);
         QObject::connect(list.get(), &ListCommand::finished, &app, finish);

@@ -32,6 +32,10 @@ QString outcomeKind(Outcome outcome) {
             return QStringLiteral("partial-differs");
         case Outcome::Corrupted:
             return QStringLiteral("corrupted");
+        case Outcome::IdentityChanged:
+            return QStringLiteral("identity-changed");
+        case Outcome::LaneUnanswered:
+            return QStringLiteral("lane-unanswered");
     }
     return QStringLiteral("error");
 }

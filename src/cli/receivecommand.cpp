@@ -9,6 +9,7 @@
 #include "cli/outcomekind.h"
 #include "common/outcometext.h"
 #include "engine/laneidentity.h"
+#include "identity/fingerprint.h"
 
 namespace {
 
@@ -26,7 +27,8 @@ ReceiveCommand::ReceiveCommand(const CliOptions& options, const QString& folder,
     if (!options.classic) {
         // Without a usable identity the lane stays closed: the classic port still works.
         QString error;
-        const auto identity = LaneIdentity::load(Identity::defaultFolder(), &error);
+        const auto identity =
+            LaneIdentity::load(Identity::defaultFolder(), &error, ServiceAnnouncer::defaultName());
         if (!identity) {
             m_printer.info(QStringLiteral("Sin via rapida: %1").arg(error));
         } else {
@@ -34,6 +36,21 @@ ReceiveCommand::ReceiveCommand(const CliOptions& options, const QString& folder,
         }
         m_service.setLaneIdentity(identity);
     }
+    // Only a person can compare a pairing code: without a terminal, pairing is declined.
+    m_service.setPairingAllowed(TerminalPrompt::onTerminal());
+    connect(&m_service, &ReceivingService::pairingCodeShown, this, &ReceiveCommand::pairingAsked);
+    connect(&m_service, &ReceivingService::pairingEnded, this,
+            [this](PairingOutcome outcome, const QString& peer) {
+                if (std::exchange(m_askingAboutPairing, false)) {
+                    m_prompt.dismiss();  // answered, or over without an answer
+                }
+                m_printer.info(pairingText(outcome, peer));
+                if (m_cancelling) {
+                    m_printer.outcome(outcomeText(Outcome::Cancelled, Side::Receiving),
+                                      kExitCancelled, outcomeKind(Outcome::Cancelled));
+                    emit finished(kExitCancelled);
+                }
+            });
     connect(&m_service, &ReceivingService::offerArrived, this, &ReceiveCommand::offered);
     connect(&m_service, &ReceivingService::questionAsked, this, &ReceiveCommand::asked);
     connect(&m_service, &ReceivingService::progress, this,
@@ -145,6 +162,18 @@ void ReceiveCommand::offered(const ReceivingService::Offer& offer) {
             m_service.decline();
         }
     });
+}
+
+void ReceiveCommand::pairingAsked(quint64 serial, const QString& code, const QString& peerName,
+                                  const QString& peerFingerprint) {
+    m_printer.pairing(code, peerName, peerFingerprint);
+    m_askingAboutPairing = true;
+    m_prompt.ask(
+        QStringLiteral("Codigo de emparejamiento: %1. ¿Es el mismo en el otro equipo?").arg(code),
+        [this, serial](bool yes) {
+            m_askingAboutPairing = false;
+            m_service.answerPairing(serial, yes);
+        });
 }
 
 void ReceiveCommand::asked(quint64 id, ReceivingService::Question question) {

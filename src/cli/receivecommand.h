@@ -34,6 +34,8 @@ signals:
 private:
     void offered(const ReceivingService::Offer& offer);
     void asked(quint64 id, ReceivingService::Question question);
+    void pairingAsked(quint64 serial, const QString& code, const QString& peerName,
+                      const QString& peerFingerprint);
     void ended(Outcome outcome);
 
     const CliOptions& m_options;
@@ -45,5 +47,6 @@ private:
     std::unique_ptr<ServiceAnnouncer> m_announcer;  // null with --no-announce
     QString m_fingerprint;  // this copy's, announced with the lane; empty without one
     bool m_offered = false;
+    bool m_askingAboutPairing = false;
     bool m_cancelling = false;
 };

@@ -7,7 +7,9 @@
 #include "cli/localchecks.h"
 #include "cli/outcomekind.h"
 #include "common/outcometext.h"
+#include "discovery/serviceannouncer.h"
 #include "engine/laneidentity.h"
+#include "identity/fingerprint.h"
 
 namespace {
 
@@ -20,7 +22,8 @@ SendCommand::SendCommand(const CliOptions& options, EventPrinter& printer, QObje
     m_session.setLaneEnabled(!options.classic);
     if (!options.classic) {
         QString error;
-        const auto identity = LaneIdentity::load(Identity::defaultFolder(), &error);
+        const auto identity =
+            LaneIdentity::load(Identity::defaultFolder(), &error, ServiceAnnouncer::defaultName());
         if (!identity) {
             m_printer.info(QStringLiteral("Sin via rapida: %1").arg(error));
         }
@@ -59,6 +62,7 @@ void SendCommand::start() {
         return;
     }
     m_printer.start(path, m_session.file()->size, m_options.address);
+    m_session.setAcceptNewIdentity(m_options.acceptNewIdentity);
     m_session.start(m_options.address);
 }
 
@@ -102,6 +106,23 @@ void SendCommand::ended(Outcome outcome) {
             break;
         case Outcome::PeerLeft:
             text = QStringLiteral("Desconectado.");
+            break;
+        case Outcome::IdentityChanged: {
+            const SendingSession::IdentityChange& change = m_session.identityChange();
+            text = identityChangedText(m_options.address, fingerprint::shortForm(change.was),
+                                       fingerprint::shortForm(change.now)) +
+                   QStringLiteral(
+                       " Si el cambio es esperado (otra instalacion en ese equipo), "
+                       "envie con --accept-new-identity.");
+            break;
+        }
+        case Outcome::LaneUnanswered:
+            text = QStringLiteral(
+                       "%1 no responde por la via rapida: no se envia sin cifrar a un "
+                       "equipo conocido. Para enviar por el puerto %2 sin cifrar, use "
+                       "--classic.")
+                       .arg(m_options.address)
+                       .arg(m_session.classicPort());
             break;
         default:
             break;

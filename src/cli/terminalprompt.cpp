@@ -36,6 +36,16 @@ void TerminalPrompt::ask(const QString& question, std::function<void(bool)> answ
     }
 }
 
+void TerminalPrompt::dismiss() {
+    if (!m_answered) {
+        return;
+    }
+    m_answered = nullptr;
+    m_notifier->setEnabled(false);
+    std::fputc('\n', stdout);
+    std::fflush(stdout);
+}
+
 void TerminalPrompt::readInput() {
     char buffer[256];
     const ssize_t n = ::read(STDIN_FILENO, buffer, sizeof buffer);

@@ -22,6 +22,9 @@ public:
     // is open replaces it (the earlier one is answered "no").
     void ask(const QString& question, std::function<void(bool yes)> answered);
     bool isAsking() const { return static_cast<bool>(m_answered); }
+    // The open question no longer stands (what it asked about is over): it is left
+    // unanswered, and the line it stood on is ended.
+    void dismiss();
     // A person can answer: the input is a terminal.
     static bool onTerminal();
 

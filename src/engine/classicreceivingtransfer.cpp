@@ -93,7 +93,7 @@ void ClassicReceivingTransfer::takeOffer(const ReceiverInput::Message& message) 
     }
     m_intruder.SwitchOff();
     emit offered(TransferOffer{
-        fromWireName(message.name), message.size, m_connection->PeerAddressText(), {}, false});
+        fromWireName(message.name), message.size, m_connection->PeerAddressText(), {}, false, {}});
 }
 
 void ClassicReceivingTransfer::accept(const QString& target) {

@@ -172,12 +172,20 @@ void LaneReceivingSession::handle(lanewire::Type type, const QByteArray& payload
                 return;
             }
             m_name = *name;
+            m_senderName = offer->senderName ? shownPeerName(*offer->senderName) : QString();
             m_size = offer->size;
             m_phase = Phase::Offered;
             m_silence.stop();
             emit offered();
             return;
         }
+        case Type::Pair:
+            if (m_phase != Phase::Waiting) {
+                finish(End::Broken);
+                return;
+            }
+            handOverForPairing(payload);
+            return;
         case Type::Proof:
             if (m_phase != Phase::Proving) {
                 finish(End::Broken);
@@ -233,6 +241,19 @@ void LaneReceivingSession::handle(lanewire::Type type, const QByteArray& payload
             finish(End::Broken);
             return;
     }
+}
+
+void LaneReceivingSession::handOverForPairing(const QByteArray& payload) {
+    // The frame reader holds nothing past this frame (it reads headers alone and payloads
+    // to their end), so the socket carries on where this session stopped.
+    m_ended = true;
+    m_phase = Phase::Over;
+    m_silence.stop();
+    QTcpSocket* socket = m_socket;
+    socket->disconnect(this);
+    socket->setParent(nullptr);
+    m_socket = nullptr;
+    emit pairingAsked(socket, payload);
 }
 
 void LaneReceivingSession::takeData(const QByteArray& payload) {

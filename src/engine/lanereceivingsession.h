@@ -45,6 +45,9 @@ public:
 
     QString peerAddress() const;
     const QString& offeredName() const { return m_name; }
+    // The sender's name as its offer gave it (shownPeerName: empty when it sent none or one
+    // that may not be shown).
+    const QString& senderName() const { return m_senderName; }
     qint64 offeredSize() const { return m_size; }
 
     // Receive into `name` in `folder` (ending in "/", fixed by the receiving role),
@@ -70,6 +73,10 @@ signals:
     void diskFull();
     // The folder held another file of the offered name: this one goes to `path`.
     void savedUnderOtherName(const QString& path);
+    // The peer asked for pairing instead of offering a file: `socket` (greetings done) and
+    // the payload of its first PAIR frame now belong to the receiver of this signal, and this
+    // session ends without ended().
+    void pairingAsked(QTcpSocket* socket, const QByteArray& payload);
     void ended(LaneReceivingSession::End end);
 
 private:
@@ -88,6 +95,7 @@ private:
     void readPeer();
     void handle(lanewire::Type type, const QByteArray& payload);
     void takeData(const QByteArray& payload);
+    void handOverForPairing(const QByteArray& payload);
     void measured(qint64 length);
     void ready(qint64 offset, const QString& path);
     void sinkFailed(FileSink::Failure failure);
@@ -109,6 +117,7 @@ private:
     QTimer m_silence;  // a peer that says nothing for a while is closed
     FileSink* m_sink = nullptr;
     QString m_name;
+    QString m_senderName;
     QString m_path;
     qint64 m_size = 0;
     qint64 m_prefix = 0;    // K, the length of the file of that name

@@ -2,6 +2,8 @@
 
 #include "engine/lanereceivingsession.h"
 
+#include <QTcpSocket>
+
 #include <utility>
 
 namespace {
@@ -41,8 +43,14 @@ LaneReceivingTransfer::LaneReceivingTransfer(QTcpSocket* socket, QObject* parent
                                    m_session->offeredSize(),
                                    m_session->peerAddress(),
                                    {},
-                                   false});
+                                   false,
+                                   m_session->senderName()});
     });
+    connect(s, &LaneReceivingSession::pairingAsked, this,
+            [this](QTcpSocket* socket, const QByteArray& payload) {
+                m_ended = true;
+                emit pairingAsked(socket, payload);
+            });
     // The session tells where the data starts with its first progress, right after it
     // started.
     connect(s, &LaneReceivingSession::started, this, [this] { m_starting = true; });

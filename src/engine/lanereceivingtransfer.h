@@ -21,6 +21,10 @@ public:
     void resume() override;
     void cancel() override;
 
+signals:
+    // See LaneReceivingSession::pairingAsked: no ended() follows.
+    void pairingAsked(QTcpSocket* socket, const QByteArray& payload);
+
 private:
     LaneReceivingSession* m_session;
     bool m_starting = false;

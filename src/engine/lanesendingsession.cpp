@@ -35,7 +35,14 @@ LaneSendingSession::~LaneSendingSession() {
 void LaneSendingSession::start(const QHostAddress& address, quint16 port) {
     // A peer that does not speak TLS, or fails the handshake, is closed by the socket's guard
     // before a byte of the lane is written: that reads as "no lane" below.
-    m_socket = lanetls::clientSocket(m_identity, lanetls::anyPeer(), this);
+    // The peer check runs inside the handshake: a receiver it refuses never sees this copy's
+    // certificate (TLS 1.3 sends the client's only after the server's was accepted).
+    const auto decide = [this](const QString& seen) {
+        m_peerFingerprint = seen;
+        m_peerRefused = m_peerCheck && !m_peerCheck(seen);
+        return !m_peerRefused;
+    };
+    m_socket = lanetls::clientSocket(m_identity, decide, this);
     m_socket->setReadBufferSize(64 * 1024);
     connect(m_socket, &QSslSocket::connected, this,
             [this] { m_socket->setSocketOption(QAbstractSocket::LowDelayOption, 1); });
@@ -70,6 +77,12 @@ void LaneSendingSession::giveUp() {
     if (m_phase != Phase::Connecting || m_ended) {
         return;
     }
+    if (m_peerRefused) {
+        // A lane answered, with another identity than the one wanted: that is no missing
+        // lane, and the classic port must not take over.
+        finish(End::IdentityRefused);
+        return;
+    }
     m_ended = true;
     m_phase = Phase::Over;
     m_greetingTimer.stop();
@@ -100,7 +113,7 @@ void LaneSendingSession::readPeer() {
         m_greetingTimer.stop();
         m_phase = Phase::Offered;
         emit connected();
-        send(lanewire::offer(m_file.name.toUtf8(), m_file.size));
+        send(lanewire::offer(m_file.name.toUtf8(), m_file.size, m_senderName.toUtf8()));
     }
     while (!m_ended) {
         const auto read =

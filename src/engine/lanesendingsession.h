@@ -7,6 +7,8 @@
 #include <QPointer>
 #include <QTimer>
 
+#include <functional>
+
 #include "engine/outgoingfile.h"
 #include "identity/identity.h"
 #include "lane/lanewire.h"
@@ -16,12 +18,13 @@ class FileSource;
 class QSslSocket;
 
 // The sending end of the fast lane: connects to the lane's port over TLS with this copy's
-// identity (any peer's certificate is accepted; the fingerprint it showed is peerFingerprint()),
-// greets, offers the file, proves its first K bytes (K the length of the receiver's file of that
-// name) with their hash, streams the rest from where the receiver starts in large framed chunks
-// read by a FileSource, and sends the whole file's hash for the receiver's check. When no lane
-// answers (refused, silent for a second, no TLS or a failed handshake, or another protocol inside
-// it), it says so at once with unavailable() and leaves the address to the classic protocol.
+// identity (the peer's certificate is judged by setPeerCheck(), any when none; the fingerprint
+// it showed is peerFingerprint()), greets, offers the file with this computer's name, proves its
+// first K bytes (K the length of the receiver's file of that name) with their hash, streams the
+// rest from where the receiver starts in large framed chunks read by a FileSource, and sends the
+// whole file's hash for the receiver's check. When no lane answers (refused, silent for a second,
+// no TLS or a failed handshake, or another protocol inside it), it says so at once with
+// unavailable() and leaves the address to the classic protocol.
 class LaneSendingSession : public QObject {
     Q_OBJECT
 
@@ -35,7 +38,12 @@ public:
         CannotRead,
         WriteFailed,  // the receiver could not write
         Broken,       // the connection failed or the receiver broke the protocol
+        // The peer check refused the receiver's certificate during the handshake: nothing of
+        // the lane was said, and this copy's certificate was never shown to it.
+        IdentityRefused,
     };
+    // Asked once during the TLS handshake with the receiver's fingerprint; false stops there.
+    using PeerCheck = std::function<bool(const QString& fingerprint)>;
 
     static constexpr int kGreetingMs = 1000;
 
@@ -43,11 +51,16 @@ public:
                        QObject* parent = nullptr);
     ~LaneSendingSession() override;
 
+    // Before start(): the name the offer carries (UTF-8, cut to lanewire::kMaxPeerName bytes),
+    // and who may answer.
+    void setSenderName(const QString& name) { m_senderName = name; }
+    void setPeerCheck(PeerCheck check) { m_peerCheck = std::move(check); }
     void start(const QHostAddress& address, quint16 port);
     void pauseByUser();
     void resumeByUser();
     void cancel();
-    // The receiver's certificate fingerprint, once the handshake is done.
+    // The receiver's certificate fingerprint, once the handshake has shown it (also when the
+    // peer check refused it).
     const QString& peerFingerprint() const { return m_peerFingerprint; }
 
 signals:
@@ -77,6 +90,9 @@ private:
 
     OutgoingFile m_file;
     Identity m_identity;
+    QString m_senderName;
+    PeerCheck m_peerCheck;
+    bool m_peerRefused = false;
     QString m_peerFingerprint;
     QPointer<QSslSocket> m_socket;
     QTimer m_greetingTimer;

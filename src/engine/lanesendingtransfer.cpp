@@ -1,7 +1,5 @@
 #include "engine/lanesendingtransfer.h"
 
-#include "engine/lanesendingsession.h"
-
 #include <utility>
 
 namespace {
@@ -23,6 +21,8 @@ Outcome outcomeOf(LaneSendingSession::End end, bool cancelledHere) {
             return Outcome::CannotRead;
         case End::WriteFailed:
             return Outcome::CannotWrite;
+        case End::IdentityRefused:
+            return Outcome::IdentityChanged;
         case End::Broken:
             break;
     }
@@ -57,6 +57,18 @@ LaneSendingTransfer::LaneSendingTransfer(const OutgoingFile& file, const Identit
             emit ended(outcomeOf(end, m_cancelled));
         }
     });
+}
+
+void LaneSendingTransfer::setSenderName(const QString& name) {
+    m_session->setSenderName(name);
+}
+
+void LaneSendingTransfer::setPeerCheck(LaneSendingSession::PeerCheck check) {
+    m_session->setPeerCheck(std::move(check));
+}
+
+QString LaneSendingTransfer::peerFingerprint() const {
+    return m_session->peerFingerprint();
 }
 
 void LaneSendingTransfer::start(const QHostAddress& address, quint16 port) {

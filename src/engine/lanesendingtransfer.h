@@ -2,15 +2,15 @@
 
 #include <QHostAddress>
 
+#include "engine/lanesendingsession.h"
 #include "engine/outgoingfile.h"
 #include "engine/transfer.h"
 #include "identity/identity.h"
 
-class LaneSendingSession;
-
 // The fast lane as a carrier of the sending role: the lane's session behind the transfer
 // interface. When no lane answers it says so with unavailable() and ends nothing: the role
-// then takes the classic protocol.
+// then takes the classic protocol. A receiver whose identity the peer check refuses ends it
+// as IdentityChanged, with nothing offered.
 class LaneSendingTransfer : public Transfer {
     Q_OBJECT
 
@@ -19,7 +19,12 @@ public:
                         QObject* parent = nullptr);
 
     Carrier carrier() const override { return Carrier::Lane; }
+    // Before start(): see LaneSendingSession.
+    void setSenderName(const QString& name);
+    void setPeerCheck(LaneSendingSession::PeerCheck check);
     void start(const QHostAddress& address, quint16 port);
+    // The receiver's fingerprint, once its certificate was shown.
+    QString peerFingerprint() const;
 
     void accept(const QString&) override {}
     void decline() override {}

@@ -17,4 +17,8 @@ enum class Outcome {
     BadName,          // the offered name could not be a file name in the receive folder
     PartialDiffers,   // the receiver's partial file is not the start of this file
     Corrupted,        // the file's hash did not match at the end
+    // Sending side, over the lane: nothing was offered.
+    IdentityChanged,  // another identity answered at an address that had one remembered
+    LaneUnanswered,   // a computer known by its identity did not answer on the lane, and
+                      // the classic port (unencrypted) was not to be used without asking
 };

@@ -104,3 +104,9 @@ PeerAddress parsePeerAddress(const QString& text, quint16 defaultPort) {
     }
     return address;
 }
+
+QString rememberedAddress(const PeerAddress& address) {
+    const QString host = address.host.toLower();
+    return address.port == kClassicPort ? host
+                                        : QStringLiteral("%1:%2").arg(host).arg(address.port);
+}

@@ -16,5 +16,11 @@ struct PeerAddress {
     quint16 port = 0;
 };
 
+constexpr quint16 kClassicPort = 9950;
+
 // `defaultPort` applies where no ":PORT" is given. Surrounding spaces are ignored.
 PeerAddress parsePeerAddress(const QString& text, quint16 defaultPort);
+
+// The form an address is remembered under (the identity seen there, PinStore): its host, with
+// ":PORT" when the port is not the classic one, since two copies may share one computer.
+QString rememberedAddress(const PeerAddress& address);

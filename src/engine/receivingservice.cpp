@@ -8,10 +8,14 @@
 #include "engine/classicreceivingtransfer.h"
 #include "engine/dismissal.h"
 #include "engine/laneidentity.h"
+#include "engine/lanepairing.h"
 #include "engine/lanereceivingsession.h"
 #include "engine/lanereceivingtransfer.h"
+#include "identity/fingerprint.h"
 #include "identity/lanetls.h"
 #include "identity/securelaneserver.h"
+#include "lane/closegently.h"
+#include "lane/lanewire.h"
 #include "net/acceptedconnection.h"
 #include "net/esocketerror.h"
 #include "net/serverendpoint.h"
@@ -170,7 +174,8 @@ int ReceivingService::activeConnectionCount() const {
 }
 
 void ReceivingService::clientConnect(TSocketConnection* socket) {
-    if (activeConnectionCount() != 1 || (m_transfer != nullptr && !dismissedServed())) {
+    if (activeConnectionCount() != 1 || (m_transfer != nullptr && !dismissedServed()) ||
+        m_pairing != nullptr) {
         dismissConnection(socket, BusyNotice());
         emit busyPeerDismissed();
         return;
@@ -194,6 +199,8 @@ void ReceivingService::laneConnect() {
         }
         dropServed();
         auto* transfer = new LaneReceivingTransfer(socket, this);
+        connect(transfer, &LaneReceivingTransfer::pairingAsked, this,
+                &ReceivingService::startPairing);
         const auto* tls = qobject_cast<QSslSocket*>(socket);
         m_senderFingerprint = tls != nullptr ? lanetls::peerFingerprint(*tls) : QString();
         serve(transfer, socket->peerAddress().toString());
@@ -258,6 +265,12 @@ void ReceivingService::serve(Transfer* transfer, const QString& address) {
 }
 
 void ReceivingService::dropServed() {
+    if (m_pairing != nullptr) {
+        m_pairing->disconnect(this);
+        m_pairing->deleteLater();  // closes the connection
+        m_pairing = nullptr;
+        m_state = State::Idle;
+    }
     if (m_transfer == nullptr) {
         return;
     }
@@ -270,6 +283,53 @@ void ReceivingService::dropServed() {
     m_classic = nullptr;
     m_state = State::Idle;
     m_clock.hold();
+}
+
+void ReceivingService::startPairing(QTcpSocket* socket, const QByteArray& payload) {
+    // The transfer that was to be served ends here, without an outcome: nothing was offered.
+    if (m_transfer != nullptr) {
+        m_transfer->disconnect(this);
+        m_transfer->deleteLater();
+        m_transfer = nullptr;
+    }
+    auto* tls = qobject_cast<QSslSocket*>(socket);
+    if (!m_pairingAllowed || !m_laneIdentity || tls == nullptr) {
+        // Nobody here could compare the code: said at once, so the other end does not wait.
+        socket->write(lanewire::frame(lanewire::Type::Decline));
+        closeGently(socket);
+        m_state = State::Idle;
+        emit pairingEnded(PairingOutcome::Refused,
+                          m_senderFingerprint.isEmpty()
+                              ? QString()
+                              : fingerprint::shortForm(m_senderFingerprint));
+        return;
+    }
+    m_state = State::Pairing;
+    const quint64 serial = ++m_pairingSerial;
+    m_pairing = new LanePairing(tls, PairingExchange::Role::Responder, m_laneIdentity, this);
+    connect(m_pairing, &LanePairing::codeReady, this, [this, serial](const QString& code) {
+        emit pairingCodeShown(serial, code, m_pairing->peerName(), m_pairing->peerFingerprint());
+    });
+    connect(m_pairing, &LanePairing::ended, this, &ReceivingService::endPairing);
+    m_pairing->start(payload);
+}
+
+void ReceivingService::answerPairing(quint64 serial, bool yes) {
+    if (m_pairing != nullptr && serial == m_pairingSerial) {
+        m_pairing->confirm(yes);
+    }
+}
+
+void ReceivingService::endPairing(PairingOutcome outcome) {
+    LanePairing* pairing = m_pairing;
+    m_pairing = nullptr;
+    m_state = State::Idle;
+    const QString label = pairing != nullptr ? pairing->peerLabel() : QString();
+    if (pairing != nullptr) {
+        pairing->disconnect(this);
+        pairing->deleteLater();
+    }
+    emit pairingEnded(outcome, label);
 }
 
 void ReceivingService::offered(const TransferOffer& offer) {
@@ -359,6 +419,10 @@ void ReceivingService::resumeByUser() {
 }
 
 void ReceivingService::cancel() {
+    if (m_pairing != nullptr) {
+        m_pairing->cancel();  // ends it, through endPairing
+        return;
+    }
     if (m_transfer != nullptr && !dismissedServed()) {
         m_transfer->cancel();
     }

@@ -9,12 +9,15 @@
 #include <optional>
 
 #include "engine/outcome.h"
+#include "engine/pairingoutcome.h"
 #include "engine/transfer.h"
 #include "engine/transferclock.h"
 #include "engine/transferprogress.h"
 
 class ClassicReceivingTransfer;
 class LaneIdentity;
+class LanePairing;
+class QTcpSocket;
 class LaneReceivingSession;
 class SecureLaneServer;
 class TServerEndpoint;
@@ -39,6 +42,7 @@ public:
         Offered,    // its offer waits for the user
         Asking,     // the user accepted and a question is open
         Receiving,  // the file is being received
+        Pairing,    // a lane peer asked for pairing instead of offering a file
     };
     enum class Question { LowSpace, ContinueExisting };
     using Offer = TransferOffer;
@@ -84,8 +88,8 @@ public:
     // about still stands.
     quint64 offerSerial() const { return m_offerSerial; }
     QString targetPath() const { return m_target; }
-    // A peer is served, on either port.
-    bool isServing() const { return m_transfer != nullptr; }
+    // A peer is served, on either port (a transfer, or a pairing).
+    bool isServing() const { return m_transfer != nullptr || m_pairing != nullptr; }
     // The transfer served goes over the fast lane.
     bool onLane() const;
     const TransferClock& clock() const { return m_clock; }
@@ -97,6 +101,15 @@ public:
     // The identity the lane presents in its TLS handshake, and whose trusted computers mark
     // offers as trusted. Without one the lane stays closed. Set it before listening.
     void setLaneIdentity(std::shared_ptr<const LaneIdentity> identity);
+
+    // Lane peers may ask for pairing: the view can ask its user (a window, a terminal). Off
+    // by default: the request is then declined at once (DECLINE to its PAIR).
+    void setPairingAllowed(bool on) { m_pairingAllowed = on; }
+    // The user's answer to the code of pairingCodeShown() with this serial; a stale one is
+    // ignored.
+    void answerPairing(quint64 serial, bool yes);
+    // Counts pairings asked of this copy.
+    quint64 pairingSerial() const { return m_pairingSerial; }
 
     // How the free space of a folder is told (FileAccess::freeSpace unless a test says
     // otherwise, to make a disk look full).
@@ -131,6 +144,12 @@ signals:
     void receptionEnded(Outcome outcome, bool listening);
     // Input was handled (the activity bar's step).
     void activity();
+    // A lane peer asks for pairing: the same code shows on both computers when nobody stands
+    // between them; the user says whether it does, through answerPairing(serial, yes).
+    void pairingCodeShown(quint64 serial, const QString& code, const QString& peerName,
+                          const QString& peerFingerprint);
+    // The pairing is over. `peerLabel` is the peer's name, or its short fingerprint.
+    void pairingEnded(PairingOutcome outcome, const QString& peerLabel);
 
 private:
     void clientConnect(TSocketConnection* socket);
@@ -139,6 +158,8 @@ private:
     // The served peer's transfer: the role follows it from here.
     void serve(Transfer* transfer, const QString& address);
     void dropServed();
+    void startPairing(QTcpSocket* socket, const QByteArray& payload);
+    void endPairing(PairingOutcome outcome);
     void offered(const TransferOffer& offer);
     void askContinueExisting();
     void endServed(Outcome outcome);
@@ -165,4 +186,7 @@ private:
     quint64 m_questionId = 0;
     FreeSpaceProbe m_freeSpace;
     Question m_question = Question::LowSpace;
+    LanePairing* m_pairing = nullptr;  // the pairing served instead of a transfer
+    bool m_pairingAllowed = false;
+    quint64 m_pairingSerial = 0;
 };

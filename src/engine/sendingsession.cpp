@@ -16,6 +16,7 @@
 #include "engine/lanesendingtransfer.h"
 #include "engine/peeraddress.h"
 #include "engine/receivingservice.h"
+#include "identity/pinstore.h"
 
 namespace {
 
@@ -69,6 +70,10 @@ void SendingSession::start(const QString& address) {
     m_state = State::Connecting;
     m_userPaused = false;
     m_startOffset = 0;
+    m_address = address;
+    m_identityChange = {};
+    m_pinKey.clear();
+    m_pinned.clear();
     m_clock.reset();
     if (m_listener) {
         m_listener->stopListening();
@@ -87,6 +92,7 @@ void SendingSession::start(const QString& address) {
         return;
     }
     m_peerPort = peer.port;
+    readPin(rememberedAddress(peer));
     if (peer.kind == PeerAddress::Kind::Dotted) {
         connectTo(peer.host);
         return;
@@ -121,23 +127,63 @@ void SendingSession::lookedUp(quint64 lookup, const QString& address) {
     connectTo(address);
 }
 
+void SendingSession::readPin(const QString& key) {
+    if (!m_laneIdentity) {
+        return;
+    }
+    m_pinKey = PinStore::key(key);
+    PinStore pins(m_laneIdentity->folder());
+    QString error;
+    // A file that cannot be read holds no pin to keep; it is never overwritten either.
+    if (pins.load(&error)) {
+        m_pinned = pins.pinned(m_pinKey);
+    }
+}
+
+void SendingSession::rememberPin(const QString& fingerprint) {
+    if (!m_laneIdentity || m_pinKey.isEmpty() || fingerprint.isEmpty()) {
+        return;
+    }
+    PinStore pins(m_laneIdentity->folder());
+    QString error;
+    pins.remember(m_pinKey, fingerprint, &error);
+}
+
 void SendingSession::connectTo(const QString& address) {
     const QHostAddress host(address);
-    if (!m_laneEnabled || !m_laneIdentity || host.protocol() != QAbstractSocket::IPv4Protocol ||
-        m_peerPort == 65535) {
+    if (m_forceClassic || !m_laneEnabled || !m_laneIdentity ||
+        host.protocol() != QAbstractSocket::IPv4Protocol || m_peerPort == 65535) {
         connectClassic(address);
         return;
     }
-    // The lane first; when nobody answers on it the classic protocol at once.
+    // The lane first; when nobody answers on it the classic protocol at once, unless this
+    // address is known by its identity.
     auto* lane = new LaneSendingTransfer(*m_file, m_laneIdentity->identity(), this);
+    lane->setSenderName(m_laneIdentity->name());
+    lane->setPeerCheck([this](const QString& seen) {
+        if (m_pinned.isEmpty() || seen == m_pinned || m_acceptNewIdentity) {
+            return true;
+        }
+        m_identityChange = {m_pinned, seen};
+        return false;
+    });
     m_laneAttempt = true;
     connect(lane, &LaneSendingTransfer::unavailable, this, [this, address] {
         dropTransfer();
-        if (m_state == State::Connecting) {
-            connectClassic(address);
+        if (m_state != State::Connecting) {
+            return;
         }
+        if (!m_pinned.isEmpty()) {
+            finish(Outcome::LaneUnanswered);
+            return;
+        }
+        connectClassic(address);
     });
-    connect(lane, &Transfer::connected, this, [this] { m_laneAttempt = false; });
+    // Remembered once the lane's greeting came: a TLS server that is no lane is not pinned.
+    connect(lane, &Transfer::connected, this, [this, lane] {
+        m_laneAttempt = false;
+        rememberPin(lane->peerFingerprint());
+    });
     follow(lane);
     lane->start(host, static_cast<quint16>(m_peerPort + 1));
 }
@@ -234,6 +280,8 @@ void SendingSession::resumeByUser() {
 void SendingSession::finish(Outcome outcome) {
     dropTransfer();
     m_state = State::Idle;
+    m_acceptNewIdentity = false;
+    m_forceClassic = false;
     m_clock.hold();
     const bool listening = m_listener ? m_listener->startListening() : false;
     emit sendingEnded(outcome, listening);

@@ -18,6 +18,13 @@ class ReceivingService;
 // The sending role: offers the chosen file to an address through a carrier (the fast lane
 // first where enabled, the classic protocol when no lane answers), follows it, and reports
 // how the send ended. While it sends, the receiving role (when given) stops listening.
+//
+// The identity that answers on the lane at an address is remembered (pins.json in the lane
+// identity's folder). Another identity there later stops the send before anything is
+// offered (IdentityChanged), and an address with an identity remembered whose lane does not
+// answer is not sent to over the classic port, which has no encryption and no identity
+// (LaneUnanswered): both are what a computer standing in for the right one would look like.
+// The user may then send again with setAcceptNewIdentity() or setForceClassic().
 class SendingSession : public QObject {
     Q_OBJECT
 
@@ -57,6 +64,24 @@ public:
     // The send under way goes over the fast lane.
     bool onLane() const;
 
+    // For the next send only (cleared when it ends): another identity than the one
+    // remembered may answer at the address, and is remembered instead.
+    void setAcceptNewIdentity(bool on) { m_acceptNewIdentity = on; }
+    // For the next send only: the classic protocol without trying the lane (the user agreed
+    // to send unencrypted).
+    void setForceClassic(bool on) { m_forceClassic = on; }
+    // After IdentityChanged: the identity remembered at the address and the one that
+    // answered (full fingerprints).
+    struct IdentityChange {
+        QString was;
+        QString now;
+    };
+    const IdentityChange& identityChange() const { return m_identityChange; }
+    // The address of the send under way or just ended, as given to start(), and its classic
+    // port.
+    const QString& address() const { return m_address; }
+    quint16 classicPort() const { return m_peerPort; }
+
     State state() const { return m_state; }
     const TransferClock& clock() const { return m_clock; }
 
@@ -74,6 +99,9 @@ signals:
 
 private:
     void lookedUp(quint64 lookup, const QString& address);
+    // Reads the identity remembered for the address of this send.
+    void readPin(const QString& key);
+    void rememberPin(const QString& fingerprint);
     void connectTo(const QString& address);
     void connectClassic(const QString& address);
     void follow(Transfer* transfer);
@@ -93,4 +121,10 @@ private:
     bool m_userPaused = false;
     qint64 m_startOffset = 0;
     quint64 m_lookup = 0;  // the name lookup this send waits for; 0 when none
+    QString m_address;
+    QString m_pinKey;  // the address as remembered (PinStore::key)
+    QString m_pinned;  // the identity remembered there; empty when none
+    IdentityChange m_identityChange;
+    bool m_acceptNewIdentity = false;
+    bool m_forceClassic = false;
 };

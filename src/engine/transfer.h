@@ -15,6 +15,10 @@ struct TransferOffer {
     // which cannot tell.
     QString senderFingerprint;
     bool senderTrusted = false;
+    // The name the sender gave itself in its offer, for showing only (who it is, is the
+    // fingerprint): empty on the classic port, when it sent none, or when it may not be
+    // shown (not UTF-8, control characters).
+    QString senderName;
 };
 
 // One transfer in progress, whatever carries it (the classic protocol, the fast lane, ...).

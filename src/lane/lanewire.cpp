@@ -53,7 +53,9 @@ std::optional<quint16> greetingVersion(QByteArrayView bytes) {
 qsizetype maxPayload(quint8 type) {
     switch (static_cast<Type>(type)) {
         case Type::Offer:
-            return 8 + 2 + kMaxName;
+            return 8 + 2 + kMaxName + 1 + kMaxPeerName;
+        case Type::Pair:
+            return kPairMessageSize + 1 + kMaxPeerName;
         case Type::Accept:
         case Type::Start:
             return 8;
@@ -63,6 +65,7 @@ qsizetype maxPayload(quint8 type) {
         case Type::Proof:
             return kHashSize;
         case Type::Result:
+        case Type::PairResult:
             return 1;
         case Type::Decline:
         case Type::Busy:
@@ -80,6 +83,8 @@ qsizetype minPayload(quint8 type) {
             return 8 + 2 + 1;
         case Type::Data:
             return 1;
+        case Type::Pair:
+            return kPairMessageSize;
         default:
             return maxPayload(type);
     }
@@ -94,12 +99,51 @@ QByteArray frame(Type type, QByteArrayView payload) {
     return out;
 }
 
-QByteArray offer(QByteArrayView utf8Name, qint64 size) {
+QByteArray cutUtf8(QByteArrayView utf8, qsizetype most) {
+    if (utf8.size() <= most) {
+        return utf8.toByteArray();
+    }
+    qsizetype end = most;
+    // Back to the first byte of a character: continuation bytes are 10xxxxxx.
+    while (end > 0 && (static_cast<quint8>(utf8.at(end)) & 0xC0) == 0x80) {
+        --end;
+    }
+    return utf8.first(end).toByteArray();
+}
+
+namespace {
+
+// A length byte and the name, cut to kMaxPeerName bytes.
+void appendPeerName(QByteArray& out, QByteArrayView utf8) {
+    const QByteArray name = cutUtf8(utf8, kMaxPeerName);
+    out.append(static_cast<char>(name.size()));
+    out.append(name);
+}
+
+}  // namespace
+
+QByteArray offer(QByteArrayView utf8Name, qint64 size, std::optional<QByteArrayView> senderName) {
     QByteArray payload;
     appendU64(payload, static_cast<quint64>(size));
     appendU16(payload, static_cast<quint16>(utf8Name.size()));
     payload.append(utf8Name);
+    if (senderName) {
+        appendPeerName(payload, *senderName);
+    }
     return frame(Type::Offer, payload);
+}
+
+QByteArray pair(QByteArrayView message, std::optional<QByteArrayView> name) {
+    QByteArray payload = message.toByteArray();
+    if (name) {
+        appendPeerName(payload, *name);
+    }
+    return frame(Type::Pair, payload);
+}
+
+QByteArray pairResult(bool confirmed) {
+    const char byte = confirmed ? 1 : 0;
+    return frame(Type::PairResult, QByteArrayView(&byte, 1));
 }
 
 QByteArray accept(qint64 offset) {
@@ -137,10 +181,43 @@ std::optional<Offer> parseOffer(QByteArrayView payload) {
     const quint64 size = readBig<quint64>(payload.data());
     const quint16 nameLength = readBig<quint16>(payload.data() + 8);
     if (size > quint64(std::numeric_limits<qint64>::max()) || nameLength == 0 ||
-        nameLength > kMaxName || payload.size() != 10 + nameLength) {
+        nameLength > kMaxName || payload.size() < 10 + nameLength) {
         return std::nullopt;
     }
-    return Offer{payload.sliced(10).toByteArray(), static_cast<qint64>(size)};
+    Offer offer{payload.sliced(10, nameLength).toByteArray(), static_cast<qint64>(size), {}};
+    const QByteArrayView rest = payload.sliced(10 + nameLength);
+    if (!rest.isEmpty()) {
+        // The sender's name: its length byte and exactly that many bytes, nothing after.
+        const auto length = static_cast<quint8>(rest.front());
+        if (length > kMaxPeerName || rest.size() != 1 + length) {
+            return std::nullopt;
+        }
+        offer.senderName = rest.sliced(1).toByteArray();
+    }
+    return offer;
+}
+
+std::optional<Pair> parsePair(QByteArrayView payload) {
+    if (payload.size() < kPairMessageSize) {
+        return std::nullopt;
+    }
+    Pair pair{payload.first(kPairMessageSize).toByteArray(), {}};
+    const QByteArrayView rest = payload.sliced(kPairMessageSize);
+    if (!rest.isEmpty()) {
+        const auto length = static_cast<quint8>(rest.front());
+        if (length > kMaxPeerName || rest.size() != 1 + length) {
+            return std::nullopt;
+        }
+        pair.name = rest.sliced(1).toByteArray();
+    }
+    return pair;
+}
+
+std::optional<bool> parsePairResult(QByteArrayView payload) {
+    if (payload.size() != 1 || static_cast<quint8>(payload.front()) > 1) {
+        return std::nullopt;
+    }
+    return payload.front() == 1;
 }
 
 std::optional<qint64> parseOffset(QByteArrayView payload) {

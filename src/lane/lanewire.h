@@ -23,10 +23,15 @@ constexpr qsizetype kMaxData = 256 * 1024;
 // cost of a frame (its queueing, its wake-up of the writer) is paid per 64 KiB at most.
 constexpr qsizetype kMinData = 64 * 1024;
 constexpr qsizetype kMaxName = 1024;
+// The sender's name for people to read, after the file's name in an offer, and each end's
+// name in pairing: at most this many bytes of UTF-8.
+constexpr qsizetype kMaxPeerName = 64;
+// One message of a pairing exchange (PairingExchange::kMessageSize): a kind byte and 32 bytes.
+constexpr qsizetype kPairMessageSize = 33;
 constexpr qsizetype kHashSize = 32;  // BLAKE3
 
 enum class Type : quint8 {
-    Offer = 1,    // u64 size, u16 name length, UTF-8 name
+    Offer = 1,    // u64 size, u16 name length, UTF-8 name [, u8 length, sender's name]
     Accept = 2,   // u64 length of the receiver's file of that name (K)
     Decline = 3,  //
     Busy = 4,     //
@@ -37,7 +42,11 @@ enum class Type : quint8 {
     Done = 9,     // hash of the whole file
     Result = 10,  // u8: ResultCode
     Proof = 11,   // hash of the sender's first K bytes
-    Start = 12    // u64 offset from which the data goes: K, or 0 into a new file
+    Start = 12,   // u64 offset from which the data goes: K, or 0 into a new file
+
+    // Pairing, instead of an offer.
+    Pair = 13,       // a pairing message [, u8 length, the computer's name]
+    PairResult = 14  // u8: 1 the user confirmed the code, 0 the user refused
 };
 
 enum class ResultCode : quint8 { Ok = 0, HashMismatch = 1, WriteFailed = 2 };
@@ -47,7 +56,9 @@ QByteArray greeting(quint16 version = kVersion);
 std::optional<quint16> greetingVersion(QByteArrayView bytes);
 
 QByteArray frame(Type type, QByteArrayView payload = {});
-QByteArray offer(QByteArrayView utf8Name, qint64 size);
+// An offer, with the sender's name (UTF-8, cut to kMaxPeerName bytes) when one is given.
+QByteArray offer(QByteArrayView utf8Name, qint64 size,
+                 std::optional<QByteArrayView> senderName = std::nullopt);
 QByteArray accept(qint64 offset);
 QByteArray start(qint64 offset);
 QByteArray done(QByteArrayView hash);
@@ -58,8 +69,23 @@ QByteArray dataHeader(qsizetype length);
 struct Offer {
     QByteArray name;  // UTF-8, not yet checked as a file name
     qint64 size = 0;
+    std::optional<QByteArray> senderName;  // as sent, not yet checked; absent in older offers
 };
 std::optional<Offer> parseOffer(QByteArrayView payload);
+
+// A PAIR frame: one message of the pairing exchange and, when given, this computer's name.
+QByteArray pair(QByteArrayView message, std::optional<QByteArrayView> name = std::nullopt);
+struct Pair {
+    QByteArray message;  // kPairMessageSize bytes
+    QByteArray name;     // as sent (empty when none), not yet checked
+};
+std::optional<Pair> parsePair(QByteArrayView payload);
+QByteArray pairResult(bool confirmed);
+// The answer in a PAIR_RESULT frame; nullopt for a byte other than 0 and 1.
+std::optional<bool> parsePairResult(QByteArrayView payload);
+
+// A name cut to at most `most` bytes of UTF-8 without splitting a character.
+QByteArray cutUtf8(QByteArrayView utf8, qsizetype most);
 // The offset of an ACCEPT or START frame.
 std::optional<qint64> parseOffset(QByteArrayView payload);
 

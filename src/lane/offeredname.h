@@ -12,3 +12,9 @@
 // another one: bidirectional controls, zero-width and other format characters, line and
 // paragraph separators. Every carrier that takes names in UTF-8 checks them here.
 std::optional<QString> offeredFileName(QByteArrayView utf8);
+
+// A computer's name as a peer sends it (in an offer, in pairing), for people to read: empty
+// when it is not valid UTF-8 or holds control characters or characters that change how the
+// text around them reads (bidirectional controls, zero-width characters, line separators), so
+// that a name can never make "(de confianza)" appear where it is not. In NFC.
+QString shownPeerName(QByteArrayView utf8);

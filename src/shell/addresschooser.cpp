@@ -36,6 +36,7 @@ AddressChooser::AddressChooser(QLineEdit* field, PeerBrowser* browser, QObject* 
       m_arrow(new QAction(arrowIcon(field->palette().color(QPalette::Text)),
                           QStringLiteral("Direcciones"), field)),
       m_menu(new QMenu(field)),
+      m_pairMenu(new QMenu(QStringLiteral("Emparejar"), m_menu)),
       m_completions(new QStringListModel(this)) {
     m_field->addAction(m_arrow, QLineEdit::TrailingPosition);
     connect(m_arrow, &QAction::triggered, this, &AddressChooser::popup);
@@ -104,6 +105,31 @@ bool AddressChooser::choose(const QString& label) {
     return false;
 }
 
+QList<AddressChooser::Entry> AddressChooser::pairable() const {
+    QList<Entry> list;
+    if (m_browser != nullptr) {
+        for (const PeerBrowser::Peer& peer : m_browser->peers()) {
+            if (peer.lane) {
+                list.append({peer.name, peer.address});
+            }
+        }
+    }
+    return list;
+}
+
+bool AddressChooser::pair(const QString& label) {
+    if (m_field->isReadOnly()) {
+        return false;
+    }
+    for (const Entry& entry : pairable()) {
+        if (entry.label == label) {
+            emit pairRequested(entry.address, entry.label);
+            return true;
+        }
+    }
+    return false;
+}
+
 void AddressChooser::popup() {
     if (m_field->isReadOnly()) {
         return;
@@ -127,6 +153,16 @@ void AddressChooser::popup() {
             action->setToolTip(entry.address);
         }
         connect(action, &QAction::triggered, this, [this, entry] { fill(entry.address); });
+    }
+    m_pairMenu->clear();
+    for (const Entry& entry : pairable()) {
+        QAction* action = m_pairMenu->addAction(entry.label);
+        action->setToolTip(entry.address);
+        connect(action, &QAction::triggered, this, [this, entry] { pair(entry.label); });
+    }
+    if (!m_pairMenu->isEmpty()) {
+        m_menu->addSeparator();
+        m_menu->addMenu(m_pairMenu);
     }
     if (!m_menu->isEmpty()) {
         m_menu->popup(m_field->mapToGlobal(QPoint(0, m_field->height())));

@@ -17,7 +17,8 @@ class QStringListModel;
 // the addresses recently sent to. A small arrow at the field's right end, or Alt+Down in the
 // field, opens it; choosing an entry puts its address in the field. Typing completes from
 // the recent addresses. The arrow shows only while there is something to choose, and
-// nothing is chosen while the field is read-only (a send is under way).
+// nothing is chosen while the field is read-only (a send is under way). Below the list,
+// "Emparejar" offers the copies found that have the fast lane, for pairing.
 class AddressChooser : public QObject {
     Q_OBJECT
 
@@ -56,7 +57,15 @@ public:
     // Puts the entry's address in the field (when it may be changed). False for an unknown
     // label.
     bool choose(const QString& label);
+    // The copies found that can be paired with (they have the fast lane).
+    QList<Entry> pairable() const;
+    // "Emparejar" > `label`: asks for pairing with that copy (pairRequested). False for an
+    // unknown label, or while a send is under way.
+    bool pair(const QString& label);
     void popup();
+
+signals:
+    void pairRequested(const QString& address, const QString& name);
 
 private:
     // Puts `address` in the field, unless a send holds it.
@@ -67,6 +76,7 @@ private:
     PeerBrowser* m_browser;
     QAction* m_arrow;
     QMenu* m_menu;
+    QMenu* m_pairMenu;
     QStringListModel* m_completions;
     QStringList m_recent;
     TrustCheck m_trusts;

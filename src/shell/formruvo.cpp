@@ -23,6 +23,7 @@
 #include "discovery/peerbrowser.h"
 #include "discovery/serviceannouncer.h"
 #include "engine/laneidentity.h"
+#include "engine/pairingrequest.h"
 #include "engine/receivefolder.h"
 #include "engine/ttimer.h"
 #include "shell/accessibility.h"
@@ -327,12 +328,17 @@ void TFormruvo::createControls() {
                                    ? Identity::defaultFolder()
                                    : m_options.configDir + QStringLiteral("/Ruvo");
         QString error;
-        m_laneIdentity = LaneIdentity::load(folder, &error);
+        m_laneIdentity = LaneIdentity::load(folder, &error, ServiceAnnouncer::defaultName());
         if (!m_laneIdentity) {
             qWarning("%s", qPrintable(error));
         }
         m_receiving->setLaneIdentity(m_laneIdentity);
         m_sending->setLaneIdentity(m_laneIdentity);
+        if (m_laneIdentity) {
+            // The window can ask its user to compare a code.
+            m_receiving->setPairingAllowed(true);
+            m_pairing = new PairingRequest(m_options.connectPort, m_laneIdentity, this);
+        }
     }
     if (m_options.discovery) {
         m_browser = new PeerBrowser(this);
@@ -394,6 +400,20 @@ void TFormruvo::bindRoles() {
     connect(s, &SendingSession::sendingEnded, this, &TFormruvo::ClienteDisconnect);
     connect(s, &SendingSession::activity, this, &TFormruvo::StepActivityBar);
 
+    connect(Direcciones, &AddressChooser::pairRequested, this,
+            [this](const QString& address) { EmparejarClick(address); });
+    if (m_pairing != nullptr) {
+        const QPointer<PairingRequest> pairing(m_pairing);
+        connect(m_pairing, &PairingRequest::codeReady, this, [this, pairing](const QString& code) {
+            PairingCodeShown(code, [pairing](bool yes) {
+                if (pairing) {
+                    pairing->confirm(yes);  // ignored once that pairing is over
+                }
+            });
+        });
+        connect(m_pairing, &PairingRequest::ended, this, &TFormruvo::PairingEnded);
+    }
+
     ReceivingService* r = m_receiving;
     connect(r, &ReceivingService::listenFailed, this, [this] {
         BarraEstado->SetPanelText(1, QStringLiteral("[Recibir] No Disponible"));
@@ -416,6 +436,20 @@ void TFormruvo::bindRoles() {
     connect(r, &ReceivingService::pausedForUser, this, &TFormruvo::ShowPausedForUser);
     connect(r, &ReceivingService::diskFull, this, &TFormruvo::ServidorDiskFull);
     connect(r, &ReceivingService::receptionEnded, this, &TFormruvo::ServidorClientDisconnect);
+    connect(r, &ReceivingService::pairingCodeShown, this,
+            [this](quint64 serial, const QString& code) {
+                const QPointer<TFormruvo> self(this);
+                PairingCodeShown(code, [self, serial](bool yes) {
+                    if (self) {
+                        self->m_receiving->answerPairing(serial, yes);
+                    }
+                });
+            });
+    connect(r, &ReceivingService::pairingEnded, this,
+            [this](PairingOutcome outcome, const QString& peer) {
+                BarraEstado->SetPanelText(0, QStringLiteral("Desconectado."));
+                PairingEnded(outcome, peer);
+            });
 
     m_notifier =
         new OfferNotifier(m_options.notificationBus.isEmpty()

@@ -3,10 +3,12 @@
 #include <QByteArray>
 #include <QPointer>
 #include <QWidget>
+#include <functional>
 #include <memory>
 #include <optional>
 
 #include "engine/outcome.h"
+#include "engine/pairingoutcome.h"
 #include "engine/receivingservice.h"
 #include "engine/sendingsession.h"
 #include "engine/transferprogress.h"
@@ -32,6 +34,7 @@ class AddressChooser;
 class LaneIdentity;
 class BackgroundTray;
 class OfferNotifier;
+class PairingRequest;
 class PeerBrowser;
 class ServiceAnnouncer;
 class ProgressStrip;
@@ -127,6 +130,8 @@ public:
 
     SendingSession* Sending() const { return m_sending; }
     ReceivingService* Receiving() const { return m_receiving; }
+    // This copy's side of a pairing it asks for ("Emparejar"); null without the lane.
+    PairingRequest* Pairing() const { return m_pairing; }
 
     UserDialogs* Dialogs() const { return m_dialogs; }
     ToneDevice* Tones() const { return m_tones; }
@@ -178,6 +183,10 @@ public:
     void ClienteBlockRequested();
     void ClientePaused();
     void ClienteDisconnect(Outcome outcome, bool listening);
+    // A send stopped before offering anything because the computer at the address is known
+    // by its identity and answered with another one, or not on the lane: the user is asked
+    // whether to send all the same (accepting the new identity, or unencrypted).
+    void AskToSendAgain(Outcome outcome);
 
     // Handlers of the receiving side ("Recibir" page and what the receiving role reports).
     void ServidorClientConnect();
@@ -194,6 +203,12 @@ public:
     void RecibirFromNotification();
     void PausarRecepcionClick();
     void CancelarRecepcionClick();
+
+    // Pairing ("Emparejar" in the address list, or asked for by another copy): the code is
+    // shown in a question, the answer goes to the engine, the end is said in a box.
+    void EmparejarClick(const QString& address);
+    void PairingCodeShown(const QString& code, std::function<void(bool yes)> answer);
+    void PairingEnded(PairingOutcome outcome, const QString& peer);
 
     // Handlers of the shared progress display.
     void PausadoTimer();
@@ -225,6 +240,7 @@ private:
     ProgressStrip* m_progressStrip = nullptr;  // Progreso, Frecuencia and Avance, paced
     ReceivingService* m_receiving = nullptr;
     SendingSession* m_sending = nullptr;
+    PairingRequest* m_pairing = nullptr;
     OfferNotifier* m_notifier = nullptr;
     PeerBrowser* m_browser = nullptr;                    // null without discovery
     std::shared_ptr<const LaneIdentity> m_laneIdentity;  // null without the lane

@@ -4,16 +4,19 @@
 #include <QCheckBox>
 #include <QFrame>
 #include <QLineEdit>
+#include <QPointer>
 #include <QPushButton>
 
 #include "common/outcometext.h"
 #include "engine/ttimer.h"
+#include "identity/fingerprint.h"
 #include "shell/addresschooser.h"
 #include "shell/formruvo.h"
 #include "shell/progressstrip.h"
 #include "shell/topendialog.h"
 #include "shell/tpagecontrol.h"
 #include "shell/tstatusbar.h"
+#include "shell/userdialogs.h"
 #include "transfer/progress.h"
 
 namespace {
@@ -148,4 +151,35 @@ void TFormruvo::ClienteDisconnect(Outcome outcome, bool listening) {
     if (outcome == Outcome::Sent) {
         Direcciones->remember(DireccionEnviada->text());
     }
+    if (outcome == Outcome::IdentityChanged || outcome == Outcome::LaneUnanswered) {
+        AskToSendAgain(outcome);
+    }
+}
+
+void TFormruvo::AskToSendAgain(Outcome outcome) {
+    const QString address = m_sending->address();
+    QString text;
+    if (outcome == Outcome::IdentityChanged) {
+        const SendingSession::IdentityChange& change = m_sending->identityChange();
+        text = identityChangedText(address, fingerprint::shortForm(change.was),
+                                   fingerprint::shortForm(change.now)) +
+               QStringLiteral(" ¿Enviar de todos modos?");
+    } else {
+        text = laneUnansweredText(address, m_sending->classicPort());
+    }
+    PlayTune(Tune::Attention);
+    const QPointer<TFormruvo> self(this);
+    m_dialogs->askYesNoLater(this, text, [self, outcome, address](bool yes) {
+        // Sent again only as it was asked: nothing else under way, the same address.
+        if (!self || !yes || self->Enviar->text() != kEnviar || !self->Enviar->isEnabled() ||
+            self->DireccionEnviada->text() != address) {
+            return;
+        }
+        if (outcome == Outcome::IdentityChanged) {
+            self->m_sending->setAcceptNewIdentity(true);
+        } else {
+            self->m_sending->setForceClassic(true);
+        }
+        self->EnviarClick();
+    });
 }

@@ -32,20 +32,6 @@
 
 namespace {
 
-// A peer on the lane speaking raw bytes inside TLS, with the test program's identity (the
-// lane's port speaks nothing but TLS).
-struct TlsPeer : QSslSocket {
-    TlsPeer() {
-        setSslConfiguration(lanetls::configuration(testLaneIdentity()->identity()));
-        new TlsPeerGuard(this, lanetls::anyPeer(), lanetls::kHandshakeTimeoutMs);
-    }
-    bool open(quint16 port) {
-        connectToHostEncrypted(QStringLiteral("127.0.0.1"), port);
-        return waitUntil([this] { return isEncrypted() || state() == UnconnectedState; }) &&
-               isEncrypted();
-    }
-};
-
 // A fake lane receiver: TLS with the test program's identity.
 struct FakeLane : SecureLaneServer {
     FakeLane() : SecureLaneServer(testLaneIdentity()->identity(), lanetls::anyPeer()) {}

@@ -7,8 +7,10 @@
 
 #include <QCoreApplication>
 #include <QDeadlineTimer>
+#include <QDir>
 #include <QFile>
 #include <QRandomGenerator>
+#include <QSslSocket>
 #include <QTemporaryDir>
 #include <QThread>
 
@@ -18,6 +20,8 @@
 #include "engine/receivingservice.h"
 #include "engine/sendingsession.h"
 #include "engine/ttimer.h"
+#include "identity/lanetls.h"
+#include "identity/tlspeerguard.h"
 
 inline bool waitUntil(const std::function<bool()>& done, int timeoutMs = 20000) {
     QDeadlineTimer deadline(timeoutMs);
@@ -63,11 +67,58 @@ inline std::shared_ptr<const LaneIdentity> testLaneIdentity() {
     return identity;
 }
 
+// The test program's identity with stores of its own (trusted computers, pins) in `folder`:
+// what one sender remembers never leaks into another test.
+inline std::shared_ptr<const LaneIdentity> testLaneIdentityIn(const QString& folder) {
+    const QString name = QString::fromLatin1(Identity::kFileName);
+    QFile::copy(QDir(testLaneIdentity()->folder()).filePath(name), QDir(folder).filePath(name));
+    QString error;
+    auto loaded = LaneIdentity::load(folder, &error);
+    EXPECT_TRUE(loaded) << error.toStdString();
+    return loaded;
+}
+
+// Another computer: a new identity (and stores) in `folder`, named `name`.
+inline std::shared_ptr<const LaneIdentity> otherLaneIdentity(const QString& folder,
+                                                             const QString& name) {
+    QString error;
+    auto made = LaneIdentity::load(folder, &error, name);
+    EXPECT_TRUE(made) << error.toStdString();
+    return made;
+}
+
+// A peer on the lane speaking raw bytes inside TLS, with the test program's identity (the
+// lane's port speaks nothing but TLS).
+struct TlsPeer : QSslSocket {
+    TlsPeer() {
+        setSslConfiguration(lanetls::configuration(testLaneIdentity()->identity()));
+        new TlsPeerGuard(this, lanetls::anyPeer(), lanetls::kHandshakeTimeoutMs);
+    }
+    bool open(quint16 port) {
+        connectToHostEncrypted(QStringLiteral("127.0.0.1"), port);
+        return waitUntil([this] { return isEncrypted() || state() == UnconnectedState; }) &&
+               isEncrypted();
+    }
+    // Reads until the receiver closed; what it said.
+    QByteArray readToClose(int timeoutMs = 20000) {
+        QByteArray heard;
+        waitUntil(
+            [&] {
+                heard += readAll();
+                return state() == UnconnectedState;
+            },
+            timeoutMs);
+        return heard;
+    }
+};
+
 // A receiving service on a free port, answering its questions from a queue, and what it
 // reported.
 struct Receiver {
-    explicit Receiver(bool lane = false, quint16 port = 0) : service(port) {
-        service.setLaneIdentity(testLaneIdentity());
+    explicit Receiver(bool lane = false, quint16 port = 0,
+                      std::shared_ptr<const LaneIdentity> identity = nullptr)
+        : service(port) {
+        service.setLaneIdentity(identity ? identity : testLaneIdentity());
         service.setLaneEnabled(lane);
         QObject::connect(&service, &ReceivingService::offerArrived,
                          [this](const ReceivingService::Offer& offer) {
@@ -112,7 +163,7 @@ struct Receiver {
 
 struct Sender {
     explicit Sender(quint16 port, bool lane = false) : session(port, nullptr) {
-        session.setLaneIdentity(testLaneIdentity());
+        session.setLaneIdentity(testLaneIdentityIn(stores.path()));
         session.setLaneEnabled(lane);
         QObject::connect(&session, &SendingSession::sendingEnded,
                          [this](Outcome outcome, bool) { ended.append(outcome); });
@@ -122,6 +173,7 @@ struct Sender {
                          [this](const TransferProgress& p) { bytesDone = p.bytesDone; });
         QObject::connect(&session, &SendingSession::peerPaused, [this] { ++peerPauses; });
     }
+    QTemporaryDir stores;  // the pins this sender remembers
     SendingSession session;
     QList<Outcome> ended;
     bool wentOverLane = false;

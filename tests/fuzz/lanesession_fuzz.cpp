@@ -71,7 +71,7 @@ struct Input {
 QByteArray peerFrame(Input& in, qint64 size, bool toReceiver) {
     using lanewire::Type;
     const quint8 pick = in.next();
-    switch (pick % 12) {
+    switch (pick % 13) {
         case 0:
             return toReceiver ? lanewire::offer("f.bin", size)
                               : lanewire::accept(in.next() % 3 == 0 ? size : in.next());
@@ -99,6 +99,11 @@ QByteArray peerFrame(Input& in, qint64 size, bool toReceiver) {
             return lanewire::frame(Type::Decline);
         case 10:
             return lanewire::frame(Type::Busy);
+        case 11:
+            // A pairing message (of any kind) instead of an offer, or a pairing's answer.
+            return in.next() % 2 ? lanewire::pair(QByteArray(lanewire::kPairMessageSize,
+                                                             static_cast<char>(in.next() % 4)))
+                                 : lanewire::pairResult(in.next() % 2 != 0);
         default: {
             // Raw bytes: a broken header, a greeting out of place.
             QByteArray raw;
@@ -147,6 +152,13 @@ void fuzzReceiver(Input& in, SecureLaneServer& server) {
         ends.signal();
         ++ends.ended;
     });
+    QObject::connect(session, &LaneReceivingSession::pairingAsked,
+                     [&](QTcpSocket* handed, const QByteArray&) {
+                         // The session is over: the connection is the pairing's now.
+                         ends.signal();
+                         ++ends.ended;
+                         handed->deleteLater();
+                     });
     QObject::connect(session, &LaneReceivingSession::started, [&] { ends.signal(); });
     QObject::connect(session, &LaneReceivingSession::progress, [&] { ends.signal(); });
     peer.write(lanewire::greeting());

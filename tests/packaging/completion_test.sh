@@ -26,13 +26,13 @@ expect() {
     fi
 }
 
-expect "subcommands" "--help --version id list receive send trust untrust" "$(complete_words ruvo-cli '')"
+expect "subcommands" "--help --version id list pair receive send trust untrust" "$(complete_words ruvo-cli '')"
 expect "--continue" "ask no yes" "$(complete_words ruvo-cli receive --continue '')"
 expect "--port takes a number" "" "$(complete_words ruvo-cli send a --port '')"
 
 # Every option of each subcommand's synopsis in the manual page is completed.
 # (untrust takes no option.)
-for command in send receive list id trust; do
+for command in send receive list pair id trust; do
     documented=$(awk -v c="$command" '
         $0 == ".B ruvo-cli " c { on = 1; next }
         on && /^\.br/ { exit }
