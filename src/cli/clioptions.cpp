@@ -8,7 +8,8 @@ using Command = CliOptions::Command;
 bool takesValue(const QString& name) {
     return name == QLatin1String("--port") || name == QLatin1String("--wait") ||
            name == QLatin1String("--dir") || name == QLatin1String("--continue") ||
-           name == QLatin1String("--name");
+           name == QLatin1String("--name") || name == QLatin1String("--localsend-port") ||
+           name == QLatin1String("--localsend-pin");
 }
 
 Command commandNamed(const QString& word) {
@@ -44,6 +45,20 @@ bool takeOption(const QString& name, const QString& value, CliOptions& options) 
             return false;
         }
         options.port = static_cast<quint16>(port);
+    } else if (name == QLatin1String("--localsend-port")) {
+        bool ok = false;
+        const uint port = value.toUInt(&ok);
+        if (!ok || port == 0 || port > 65535) {
+            options.error = QStringLiteral("Puerto de LocalSend no valido: %1").arg(value);
+            return false;
+        }
+        options.localSendPort = static_cast<quint16>(port);
+    } else if (name == QLatin1String("--localsend-pin")) {
+        if (value.isEmpty() || value.size() > 64) {
+            options.error = QStringLiteral("PIN de LocalSend no valido");
+            return false;
+        }
+        options.localSendPin = value;
     } else if (name == QLatin1String("--wait")) {
         bool ok = false;
         const double seconds = value.toDouble(&ok);
@@ -88,6 +103,8 @@ bool takeOption(const QString& name, const QString& value, CliOptions& options) 
         options.classic = true;
     } else if (name == QLatin1String("--no-announce")) {
         options.announce = false;
+    } else if (name == QLatin1String("--no-localsend")) {
+        options.localSend = false;
     } else {
         options.error = QStringLiteral("Opcion desconocida: %1").arg(name);
         return false;
@@ -203,7 +220,10 @@ const char* const kReceiveHelp =
     "            --continue  con un archivo parcial: continuarlo (yes), rechazar la\n"
     "                        oferta (no) o preguntar (ask; por omision con --ask)\n"
     "            --once      termina tras una transferencia\n"
-    "            --no-announce  no se anuncia en la red local\n";
+    "            --no-announce  no se anuncia en la red local\n"
+    "            --localsend-port N  puerto para LocalSend (por omision 53317)\n"
+    "            --localsend-pin PIN  los envios de LocalSend deben dar este PIN\n"
+    "            --no-localsend  no recibe de LocalSend (telefonos y otros equipos)\n";
 const char* const kListHelp =
     "list      Busca durante --wait segundos (por omision 3) las copias de Ruvo que se\n"
     "          anuncian en la red local y las muestra: nombre, direccion, puerto, via.\n";
@@ -235,7 +255,8 @@ QString cliUsage(CliOptions::Command command) {
     const QString receive = QStringLiteral(
         "  ruvo-cli receive [--dir CARPETA] [--accept | --accept-trusted | --ask]\n"
         "                   [--continue yes|no|ask]\n"
-        "                   [--once] [--no-announce] [--port N] [--classic] [--json]\n");
+        "                   [--once] [--no-announce] [--port N] [--classic] [--json]\n"
+        "                   [--localsend-port N] [--localsend-pin PIN] [--no-localsend]\n");
     const QString list = QStringLiteral("  ruvo-cli list [--wait SEGUNDOS] [--json]\n");
     const QString identity = QStringLiteral(
         "  ruvo-cli id [--json]\n"

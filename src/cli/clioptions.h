@@ -24,6 +24,9 @@ struct CliOptions {
     bool json = false;
     bool classic = false;
     bool announce = true;
+    bool localSend = true;          // receive: serve LocalSend senders too
+    quint16 localSendPort = 53317;  // receive: LocalSend's port
+    QString localSendPin;           // receive: the PIN LocalSend senders must give
     quint16 port = 9950;
     int waitMs = 3000;         // list: how long to look
     QString fingerprint;       // trust, untrust: the computer's

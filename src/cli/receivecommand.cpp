@@ -9,6 +9,7 @@
 #include "cli/outcomekind.h"
 #include "common/outcometext.h"
 #include "engine/laneidentity.h"
+#include "localsend/server.h"
 
 namespace {
 
@@ -23,8 +24,9 @@ ReceiveCommand::ReceiveCommand(const CliOptions& options, const QString& folder,
       m_folder(folder),
       m_printer(printer),
       m_service(options.port) {
-    if (!options.classic) {
-        // Without a usable identity the lane stays closed: the classic port still works.
+    if (!options.classic || options.localSend) {
+        // Without a usable identity the lane stays closed and LocalSend speaks plain HTTP
+        // only: the classic port still works.
         QString error;
         const auto identity = LaneIdentity::load(Identity::defaultFolder(), &error);
         if (!identity) {
@@ -56,6 +58,11 @@ ReceiveCommand::ReceiveCommand(const CliOptions& options, const QString& folder,
     });
     connect(&m_service, &ReceivingService::receptionEnded, this,
             [this](Outcome outcome, bool) { ended(outcome); });
+    connect(&m_service, &ReceivingService::fileEnded, this,
+            [this](const QString& path, Outcome outcome) {
+                m_printer.info(
+                    QStringLiteral("%1 %2").arg(outcomeText(outcome, Side::Receiving), path));
+            });
 }
 
 bool ReceiveCommand::start() {
@@ -64,6 +71,9 @@ bool ReceiveCommand::start() {
                           kExitError, QStringLiteral("folder"));
         return false;
     }
+    const QString name = ServiceAnnouncer::defaultName();
+    m_service.setLocalSendDevice(name, QStringLiteral("headless"), m_options.localSendPin);
+    m_service.setLocalSendEnabled(m_options.localSend, m_options.localSendPort);
     if (const std::optional<ReceivingService::ListenError> error = m_service.listen()) {
         QString problem = portProblem(m_options.port);
         if (problem.isEmpty()) {
@@ -86,7 +96,26 @@ bool ReceiveCommand::start() {
                            .arg(lanePort)
                            .arg(problem));
     }
-    const QString name = ServiceAnnouncer::defaultName();
+    if (m_options.localSend) {
+        const localsend::Server* localSend = m_service.localSendServer();
+        if (m_service.localSendListening()) {
+            m_printer.info(QStringLiteral("LocalSend en el puerto %1 (%2)%3")
+                               .arg(localSend->serverPort())
+                               .arg(localSend->secure() ? QStringLiteral("HTTPS y HTTP")
+                                                        : QStringLiteral("solo HTTP"))
+                               .arg(m_options.localSendPin.isEmpty()
+                                        ? QString()
+                                        : QStringLiteral(", con PIN")));
+        } else {
+            QString problem = portProblem(m_options.localSendPort);
+            if (problem.isEmpty()) {
+                problem = QStringLiteral("no se puede abrir");
+            }
+            m_printer.info(QStringLiteral("Sin LocalSend: el puerto %1 %2.")
+                               .arg(m_options.localSendPort)
+                               .arg(problem));
+        }
+    }
     if (m_options.announce) {
         m_announcer = std::make_unique<ServiceAnnouncer>(
             name, port, QList<QByteArray>{lane ? "lane=1" : "lane=0"});

@@ -92,8 +92,14 @@ void ClassicReceivingTransfer::takeOffer(const ReceiverInput::Message& message) 
         return;
     }
     m_intruder.SwitchOff();
-    emit offered(TransferOffer{
-        fromWireName(message.name), message.size, m_connection->PeerAddressText(), {}, false});
+    emit offered(TransferOffer{fromWireName(message.name),
+                               message.size,
+                               m_connection->PeerAddressText(),
+                               {},
+                               false,
+                               1,
+                               {},
+                               {}});
 }
 
 void ClassicReceivingTransfer::accept(const QString& target) {

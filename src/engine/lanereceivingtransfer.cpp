@@ -41,7 +41,10 @@ LaneReceivingTransfer::LaneReceivingTransfer(QTcpSocket* socket, QObject* parent
                                    m_session->offeredSize(),
                                    m_session->peerAddress(),
                                    {},
-                                   false});
+                                   false,
+                                   1,
+                                   {},
+                                   {}});
     });
     // The session tells where the data starts with its first progress, right after it
     // started.

@@ -15,6 +15,11 @@ struct TransferOffer {
     // which cannot tell.
     QString senderFingerprint;
     bool senderTrusted = false;
+    // Files offered together (LocalSend): more than one, and `name` says how many.
+    int fileCount = 1;
+    // What a LocalSend sender calls itself and its device; empty otherwise.
+    QString senderAlias;
+    QString senderModel;
 };
 
 // One transfer in progress, whatever carries it (the classic protocol, the fast lane, ...).
@@ -28,7 +33,7 @@ class Transfer : public QObject {
     Q_OBJECT
 
 public:
-    enum class Carrier { Classic, Lane };
+    enum class Carrier { Classic, Lane, LocalSend };
 
     using QObject::QObject;
 
@@ -56,6 +61,8 @@ signals:
     void progress(qint64 done, qint64 total);
     // Receiving side: another file of the offered name is kept; this one goes to `path`.
     void savedAs(const QString& path);
+    // Receiving side, for offers of several files: one of them ended, at `path`.
+    void fileEnded(const QString& path, Outcome outcome);
     // The user's pause took effect: the peer was told.
     void pausedForUser();
     void peerPaused();
