@@ -276,7 +276,9 @@ void Connection::answer(int status, const QByteArray& body, bool closeAfter) {
         m_upload = nullptr;
     }
     if (m_socket != nullptr) {
+        // Out now: the program may end right after an answer that ends a transfer.
         m_socket->write(httpResponse(status, body, closeAfter));
+        m_socket->flush();
     }
     if (closeAfter) {
         m_phase = Phase::Closed;
