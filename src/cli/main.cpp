@@ -106,7 +106,7 @@ int main(int argc, char** argv) {
             return kExitError;
         }
     } else {
-        list = std::make_unique<ListCommand>(options.json, options.waitMs);
+        list = std::make_unique<ListCommand>(options.json, options.waitMs, options.localSend);
         QObject::connect(list.get(), &ListCommand::finished, &app, finish);
         list->start();
     }

@@ -28,11 +28,11 @@ ReceiveCommand::ReceiveCommand(const CliOptions& options, const QString& folder,
         // Without a usable identity the lane stays closed and LocalSend speaks plain HTTP
         // only: the classic port still works.
         QString error;
-        const auto identity = LaneIdentity::load(Identity::defaultFolder(), &error);
-        if (!identity) {
+        m_identity = LaneIdentity::load(Identity::defaultFolder(), &error);
+        if (!m_identity) {
             m_printer.info(QStringLiteral("Sin via rapida: %1").arg(error));
         }
-        m_service.setLaneIdentity(identity);
+        m_service.setLaneIdentity(m_identity);
     }
     connect(&m_service, &ReceivingService::offerArrived, this, &ReceiveCommand::offered);
     connect(&m_service, &ReceivingService::questionAsked, this, &ReceiveCommand::asked);
@@ -114,6 +114,19 @@ bool ReceiveCommand::start() {
             m_printer.info(QStringLiteral("Sin LocalSend: el puerto %1 %2.")
                                .arg(m_options.localSendPort)
                                .arg(problem));
+        }
+    }
+    if (m_options.announce && m_service.localSendListening()) {
+        // Phones see this copy when it announces itself and when it answers them.
+        localsend::Server* localSend = m_service.localSendServer();
+        m_localSendDiscovery = std::make_unique<localsend::Discovery>(
+            localSend->receiver().device(), m_identity ? &m_identity->identity() : nullptr);
+        connect(&localSend->receiver(), &localsend::Receiver::registered,
+                m_localSendDiscovery.get(), &localsend::Discovery::addRegistered);
+        if (!m_localSendDiscovery->start(true)) {
+            m_printer.info(
+                QStringLiteral("LocalSend sin anuncios: el puerto UDP %1 no se puede abrir.")
+                    .arg(localsend::Discovery::kMulticastPort));
         }
     }
     if (m_options.announce) {

@@ -9,8 +9,10 @@
 #include "cli/eventprinter.h"
 #include "cli/terminalprompt.h"
 #include "discovery/serviceannouncer.h"
+#include "engine/laneidentity.h"
 #include "engine/outcome.h"
 #include "engine/receivingservice.h"
+#include "localsend/discovery.h"
 
 // `ruvo-cli receive`: listens, shows each offer, accepts it by flag or by the user's answer
 // on the terminal, receives it into the folder and, with --once, ends after one transfer.
@@ -40,9 +42,11 @@ private:
     QString m_folder;
     EventPrinter& m_printer;
     TerminalPrompt m_prompt;
+    std::shared_ptr<const LaneIdentity> m_identity;
     ReceivingService m_service;
     QTimer m_retryAfterDiskFull;
-    std::unique_ptr<ServiceAnnouncer> m_announcer;  // null with --no-announce
+    std::unique_ptr<ServiceAnnouncer> m_announcer;               // null with --no-announce
+    std::unique_ptr<localsend::Discovery> m_localSendDiscovery;  // null without LocalSend
     bool m_offered = false;
     bool m_cancelling = false;
 };
