@@ -182,6 +182,15 @@ CliOptions parseCliOptions(const QStringList& arguments) {
         command == Command::Send                                                             ? 3
         : command == Command::Untrust || (command == Command::Trust && !options.listTrusted) ? 2
                                                                                              : 1;
+    // To a LocalSend device several files and folders go at once.
+    if (command == Command::Send && positional.size() >= 3 &&
+        positional.last().startsWith(QLatin1String("localsend://"), Qt::CaseInsensitive)) {
+        options.command = command;
+        options.files = positional.mid(1, positional.size() - 2);
+        options.file = options.files.first();
+        options.address = positional.last();
+        return options;
+    }
     if (word.isEmpty()) {
         options.error = QStringLiteral("Falta la orden: send, receive, list, id, trust o untrust");
     } else if (command == Command::None) {
@@ -210,7 +219,9 @@ namespace {
 const char* const kSendHelp =
     "send      Ofrece ARCHIVO a DIRECCION y termina con el resultado. DIRECCION es una\n"
     "          IPv4 de cuatro numeros (192.168.1.20) o un nombre, con :PUERTO si el\n"
-    "          receptor no usa el de --port (portatil.local:7000).\n";
+    "          receptor no usa el de --port (portatil.local:7000).\n"
+    "          A localsend://EQUIPO[:PUERTO] (un telefono con LocalSend; puerto 53317 por\n"
+    "          omision) van uno o mas archivos y carpetas; --localsend-pin da su PIN.\n";
 const char* const kReceiveHelp =
     "receive   Escucha ofertas y las recibe en CARPETA (por omision la de la ventana,\n"
     "          si no el escritorio, si no la carpeta personal).\n"
@@ -251,7 +262,9 @@ const char* const kExitHelp =
 
 QString cliUsage(CliOptions::Command command) {
     const QString send = QStringLiteral(
-        "  ruvo-cli send [--port N] [--classic] [--json] [--] ARCHIVO DIRECCION[:PUERTO]\n");
+        "  ruvo-cli send [--port N] [--classic] [--json] [--] ARCHIVO DIRECCION[:PUERTO]\n"
+        "  ruvo-cli send [--localsend-pin PIN] [--json] [--] RUTA... "
+        "localsend://EQUIPO[:PUERTO]\n");
     const QString receive = QStringLiteral(
         "  ruvo-cli receive [--dir CARPETA] [--accept | --accept-trusted | --ask]\n"
         "                   [--continue yes|no|ask]\n"

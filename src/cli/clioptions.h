@@ -13,6 +13,7 @@ struct CliOptions {
     Command command = Command::None;
     Command helpFor = Command::None;  // Help: the subcommand whose help was asked for
     QString file;                     // send: the file to offer
+    QStringList files;                // send to localsend://: every file and folder
     QString address;                  // send: where to (HOST or HOST:PORT)
     QString folder;          // receive: empty for the window's setting, else the desktop or home
     bool acceptAll = false;  // receive: accept every offer without asking
