@@ -58,8 +58,15 @@ LocalSendReceivingTransfer::LocalSendReceivingTransfer(localsend::Session* sessi
         emit progress(done, total);
         emit activity();
     });
-    connect(session, &localsend::Session::fileEnded, this,
-            [this](const QString& path, End why) { emit fileEnded(path, outcomeOf(why)); });
+    connect(session, &localsend::Session::fileEnded, this, [this](const QString& path, End why) {
+        // A single file kept beside another of its name: the role's target follows it.
+        if (m_offer.fileCount == 1 && why == End::Received &&
+            path.normalized(QString::NormalizationForm_C) !=
+                (m_folder + m_offer.name).normalized(QString::NormalizationForm_C)) {
+            emit savedAs(path);
+        }
+        emit fileEnded(path, outcomeOf(why));
+    });
     connect(session, &localsend::Session::ended, this, [this](End end) {
         if (!std::exchange(m_ended, true)) {
             emit ended(outcomeOf(end));
@@ -84,8 +91,8 @@ void LocalSendReceivingTransfer::accept(const QString& target) {
     if (!m_session) {
         return;
     }
-    const QString folder = m_offer.fileCount == 1 ? target.chopped(m_offer.name.size()) : target;
-    m_session->accept(folder);
+    m_folder = m_offer.fileCount == 1 ? target.chopped(m_offer.name.size()) : target;
+    m_session->accept(m_folder);
 }
 
 void LocalSendReceivingTransfer::decline() {

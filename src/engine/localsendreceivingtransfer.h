@@ -37,5 +37,6 @@ public:
 private:
     QPointer<localsend::Session> m_session;
     TransferOffer m_offer;
+    QString m_folder;  // where the files go, with its final "/"
     bool m_ended = false;
 };

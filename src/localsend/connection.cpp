@@ -2,6 +2,8 @@
 
 #include <QTcpSocket>
 
+#include <utility>
+
 #include "lane/closegently.h"
 #include "localsend/httpresponse.h"
 #include "localsend/receiver.h"
@@ -42,6 +44,10 @@ Connection::~Connection() {
     m_phase = Phase::Closed;
 }
 
+bool Connection::open() const {
+    return m_socket != nullptr && m_socket->isOpen();
+}
+
 void Connection::readLater() {
     QMetaObject::invokeMethod(this, &Connection::readInput, Qt::QueuedConnection);
 }
@@ -52,7 +58,8 @@ QByteArray Connection::nextInput() {
         m_input.remove(0, taken.size());
         return taken;
     }
-    return m_socket != nullptr ? m_socket->read(kReadChunk) : QByteArray();
+    // A reset closes the socket, and what it held is gone with it.
+    return open() ? m_socket->read(kReadChunk) : QByteArray();
 }
 
 qsizetype Connection::takeBody(QByteArrayView input, QByteArray& out) {
@@ -86,7 +93,7 @@ void Connection::readInput() {
             if (m_phase == Phase::Head) {
                 const HttpLimits limits;
                 const qsizetype room = limits.maxHead + 8 - m_input.size();
-                if (room > 0 && m_socket != nullptr) {
+                if (room > 0 && open()) {
                     m_input.append(m_socket->read(room));
                 }
                 const HttpHead head = parseHttpHead(m_input, limits);
@@ -181,7 +188,9 @@ void Connection::readInput() {
                 break;
             }
             if (flow == Upload::Flow::Full) {
+                // Held back by this side (the disk, or the user's pause): no time limit.
                 m_uploadHeld = true;
+                m_idle.stop();
                 break;
             }
         }
@@ -226,7 +235,9 @@ void Connection::dispatch() {
             m_upload = route.upload;
             m_uploadHeld = false;
             connect(m_upload, &Upload::drained, this, [this] {
-                m_uploadHeld = false;
+                if (std::exchange(m_uploadHeld, false) && m_phase == Phase::Upload) {
+                    m_idle.start();
+                }
                 readLater();
             });
             connect(m_upload, &Upload::answered, this, [this](int status) {
@@ -246,7 +257,7 @@ void Connection::dispatch() {
             m_phase = Phase::Upload;
             break;
     }
-    if (m_request.expectContinue && m_socket != nullptr) {
+    if (m_request.expectContinue && open()) {
         m_socket->write(httpContinue());
     }
     if (!hasBody && m_phase == Phase::Json) {
@@ -275,7 +286,7 @@ void Connection::answer(int status, const QByteArray& body, bool closeAfter) {
         m_upload->disconnect(this);
         m_upload = nullptr;
     }
-    if (m_socket != nullptr) {
+    if (open()) {
         // Out now: the program may end right after an answer that ends a transfer.
         m_socket->write(httpResponse(status, body, closeAfter));
         m_socket->flush();

@@ -68,6 +68,7 @@ private:
     bool bodyDone() const;
     bool bodyBad() const;
     void readLater();
+    bool open() const;
 
     QTcpSocket* m_socket;
     QPointer<Receiver> m_receiver;

@@ -177,6 +177,19 @@ class ReceivesFromLocalSend(unittest.TestCase):
         finally:
             receiver.stop()
 
+    def test_a_name_taken_is_kept_and_the_file_goes_beside_it(self):
+        receiver = Receiver("--accept")
+        try:
+            with open(os.path.join(receiver.folder, "nota.txt"), "wb") as file:
+                file.write(b"ya estaba")
+            self.assertEqual(receiver.peer().send({"nota.txt": b"nueva"}), (200, [200]))
+            receiver.wait_for("Recibido! Guardado en " + os.path.join(receiver.folder,
+                                                                      "nota (1).txt"))
+            self.assertEqual(receiver.files(), {"nota.txt": b"ya estaba",
+                                                "nota (1).txt": b"nueva"})
+        finally:
+            receiver.stop()
+
     def test_chunked_and_parallel_uploads(self):
         receiver = Receiver("--accept")
         try:
