@@ -131,11 +131,12 @@ Receiver::Route Receiver::upload(const HttpRequest& request, Connection& connect
     if (current == nullptr) {
         return answer(403);
     }
-    if (QString::fromUtf8(*id) != current->id()) {
-        return answer(409);
-    }
+    // Another address learns nothing, not even which session is served.
     if (!sameAddress(connection.peerAddress(), current->peer().address)) {
         return answer(403);
+    }
+    if (QString::fromUtf8(*id) != current->id()) {
+        return answer(409);
     }
     const Session::UploadStart start = current->startUpload(request, connection);
     if (start.upload == nullptr) {
