@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
-# Fuzzes what a peer can send (both input framings, offered file names and lists of entries)
-# with libFuzzer, each target for the given number of seconds (default 20). A longer run is
-# the same command with a bigger number, e.g. scripts/fuzz.sh 600.
+# Fuzzes what a peer can send (both input framings, offered file names, lists of entries and
+# requests to the LocalSend server) with libFuzzer, each target for the given number of
+# seconds (default 20). A longer run is the same command with a bigger number, e.g.
+# scripts/fuzz.sh 600.
 #
 # Installs nothing: besides what scripts/install-deps.sh installs it needs the Debian
 # packages clang-14 and libclang-rt-14-dev. Builds in build-fuzz, fuzzes copies of the seed
@@ -32,6 +33,7 @@ targets=(
   "lanesender 4096"
   "lanesession 512"
   "manifest 8192"
+  "localsendserver 1024"
 )
 
 build=build-fuzz

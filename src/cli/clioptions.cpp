@@ -8,7 +8,8 @@ using Command = CliOptions::Command;
 bool takesValue(const QString& name) {
     return name == QLatin1String("--port") || name == QLatin1String("--wait") ||
            name == QLatin1String("--dir") || name == QLatin1String("--continue") ||
-           name == QLatin1String("--name");
+           name == QLatin1String("--name") || name == QLatin1String("--localsend-port") ||
+           name == QLatin1String("--localsend-pin");
 }
 
 Command commandNamed(const QString& word) {
@@ -47,6 +48,20 @@ bool takeOption(const QString& name, const QString& value, CliOptions& options) 
             return false;
         }
         options.port = static_cast<quint16>(port);
+    } else if (name == QLatin1String("--localsend-port")) {
+        bool ok = false;
+        const uint port = value.toUInt(&ok);
+        if (!ok || port == 0 || port > 65535) {
+            options.error = QStringLiteral("Puerto de LocalSend no valido: %1").arg(value);
+            return false;
+        }
+        options.localSendPort = static_cast<quint16>(port);
+    } else if (name == QLatin1String("--localsend-pin")) {
+        if (value.isEmpty() || value.size() > 64) {
+            options.error = QStringLiteral("PIN de LocalSend no valido");
+            return false;
+        }
+        options.localSendPin = value;
     } else if (name == QLatin1String("--wait")) {
         bool ok = false;
         const double seconds = value.toDouble(&ok);
@@ -93,6 +108,8 @@ bool takeOption(const QString& name, const QString& value, CliOptions& options) 
         options.acceptNewIdentity = true;
     } else if (name == QLatin1String("--no-announce")) {
         options.announce = false;
+    } else if (name == QLatin1String("--no-localsend")) {
+        options.localSend = false;
     } else {
         options.error = QStringLiteral("Opcion desconocida: %1").arg(name);
         return false;
@@ -176,6 +193,15 @@ CliOptions parseCliOptions(const QStringList& arguments) {
     const qsizetype wanted = command == Command::Send                       ? 3
                              : takesFingerprint || command == Command::Pair ? 2
                                                                             : 1;
+    // To a LocalSend device several files and folders go at once.
+    if (command == Command::Send && positional.size() >= 3 &&
+        positional.last().startsWith(QLatin1String("localsend://"), Qt::CaseInsensitive)) {
+        options.command = command;
+        options.files = positional.mid(1, positional.size() - 2);
+        options.file = options.files.first();
+        options.address = positional.last();
+        return options;
+    }
     if (word.isEmpty()) {
         options.error =
             QStringLiteral("Falta la orden: send, receive, list, pair, id, trust o untrust");
@@ -213,7 +239,9 @@ const char* const kSendHelp =
     "          identidad que responde en cada direccion: si cambia, no se envia nada.\n"
     "            --accept-new-identity  envia igual y recuerda la identidad nueva\n"
     "          A un equipo conocido que no responde por la via rapida no se le envia sin\n"
-    "          cifrar salvo con --classic.\n";
+    "          cifrar salvo con --classic.\n"
+    "          A localsend://EQUIPO[:PUERTO] (un telefono con LocalSend; puerto 53317 por\n"
+    "          omision) van uno o mas archivos y carpetas; --localsend-pin da su PIN.\n";
 const char* const kPairHelp =
     "pair      Empareja con el equipo de DIRECCION (que escucha con receive o con la\n"
     "          ventana): los dos muestran un codigo de 6 cifras; si es el mismo y se\n"
@@ -228,6 +256,9 @@ const char* const kReceiveHelp =
     "                        oferta (no) o preguntar (ask; por omision con --ask)\n"
     "            --once      termina tras una transferencia\n"
     "            --no-announce  no se anuncia en la red local\n"
+    "            --localsend-port N  puerto para LocalSend (por omision 53317)\n"
+    "            --localsend-pin PIN  los envios de LocalSend deben dar este PIN\n"
+    "            --no-localsend  no recibe de LocalSend (telefonos y otros equipos)\n"
     "          Con una terminal responde tambien a pair: muestra el codigo y pregunta.\n";
 const char* const kListHelp =
     "list      Busca durante --wait segundos (por omision 3) las copias de Ruvo que se\n"
@@ -259,11 +290,14 @@ const char* const kExitHelp =
 QString cliUsage(CliOptions::Command command) {
     const QString send = QStringLiteral(
         "  ruvo-cli send [--port N] [--classic | --accept-new-identity] [--json]\n"
-        "                [--] ARCHIVO DIRECCION[:PUERTO]\n");
+        "                [--] ARCHIVO DIRECCION[:PUERTO]\n"
+        "  ruvo-cli send [--localsend-pin PIN] [--json] [--] RUTA... "
+        "localsend://EQUIPO[:PUERTO]\n");
     const QString receive = QStringLiteral(
         "  ruvo-cli receive [--dir CARPETA] [--accept | --accept-trusted | --ask]\n"
         "                   [--continue yes|no|ask]\n"
-        "                   [--once] [--no-announce] [--port N] [--classic] [--json]\n");
+        "                   [--once] [--no-announce] [--port N] [--classic] [--json]\n"
+        "                   [--localsend-port N] [--localsend-pin PIN] [--no-localsend]\n");
     const QString list = QStringLiteral("  ruvo-cli list [--wait SEGUNDOS] [--json]\n");
     const QString pair = QStringLiteral("  ruvo-cli pair [--port N] [--json] DIRECCION[:PUERTO]\n");
     const QString identity = QStringLiteral(

@@ -13,6 +13,7 @@ struct CliOptions {
     Command command = Command::None;
     Command helpFor = Command::None;  // Help: the subcommand whose help was asked for
     QString file;                     // send: the file to offer
+    QStringList files;                // send to localsend://: every file and folder
     QString address;                  // send, pair: where to (HOST or HOST:PORT)
     QString folder;          // receive: empty for the window's setting, else the desktop or home
     bool acceptAll = false;  // receive: accept every offer without asking
@@ -25,6 +26,9 @@ struct CliOptions {
     bool classic = false;
     bool acceptNewIdentity = false;  // send: another identity at a remembered address is taken
     bool announce = true;
+    bool localSend = true;          // receive: serve LocalSend senders too
+    quint16 localSendPort = 53317;  // receive: LocalSend's port
+    QString localSendPin;           // receive: the PIN LocalSend senders must give
     quint16 port = 9950;
     int waitMs = 3000;         // list: how long to look
     QString fingerprint;       // trust, untrust: the computer's

@@ -92,20 +92,35 @@ QString senderText(const TransferOffer& offer) {
 
 void EventPrinter::offer(const TransferOffer& offer) {
     if (m_style == Style::Json) {
-        json(QJsonDocument(QJsonObject{{QStringLiteral("event"), QStringLiteral("offer")},
-                                       {QStringLiteral("name"), offer.name},
-                                       {QStringLiteral("size"), offer.size},
-                                       {QStringLiteral("address"), offer.address},
-                                       {QStringLiteral("senderName"), offer.senderName},
-                                       {QStringLiteral("fingerprint"), offer.senderFingerprint},
-                                       {QStringLiteral("sender"), offer.senderFingerprint},
-                                       {QStringLiteral("trusted"), offer.senderTrusted}})
-                 .toJson(QJsonDocument::Compact));
+        QJsonObject event{{QStringLiteral("event"), QStringLiteral("offer")},
+                          {QStringLiteral("name"), offer.name},
+                          {QStringLiteral("size"), offer.size},
+                          {QStringLiteral("address"), offer.address},
+                          {QStringLiteral("senderName"), offer.senderName},
+                          {QStringLiteral("fingerprint"), offer.senderFingerprint},
+                          {QStringLiteral("sender"), offer.senderFingerprint},
+                          {QStringLiteral("trusted"), offer.senderTrusted}};
+        if (offer.viaLocalSend) {
+            event.insert(QStringLiteral("localsend"), true);
+            event.insert(QStringLiteral("count"), offer.fileCount);
+            event.insert(QStringLiteral("alias"), offer.senderName);
+            event.insert(QStringLiteral("model"), offer.senderModel);
+        }
+        json(QJsonDocument(event).toJson(QJsonDocument::Compact));
         return;
     }
     endBar();
+    // A LocalSend sender says who it is; its address follows in brackets.
+    const QString from =
+        !offer.viaLocalSend
+            ? offer.address
+            : QStringLiteral("%1 (%2%3, LocalSend)")
+                  .arg(offer.senderName,
+                       offer.senderModel.isEmpty() ? QString()
+                                                   : offer.senderModel + QStringLiteral(", "),
+                       offer.address);
     print(QStringLiteral("Oferta de %1: %2 (%3 bytes, %4)")
-              .arg(offer.address, offer.name)
+              .arg(from, offer.name)
               .arg(offer.size)
               .arg(humanBytes(static_cast<double>(offer.size))));
     if (!offer.senderFingerprint.isEmpty()) {

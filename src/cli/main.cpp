@@ -13,6 +13,7 @@
 #include "cli/exitcode.h"
 #include "cli/identitycommands.h"
 #include "cli/listcommand.h"
+#include "cli/localsendsendcommand.h"
 #include "cli/paircommand.h"
 #include "cli/receivecommand.h"
 #include "cli/sendcommand.h"
@@ -83,6 +84,7 @@ int main(int argc, char** argv) {
     EventPrinter printer(EventPrinter::styleFor(options.json));
     int exitCode = kExitError;
     std::unique_ptr<SendCommand> send;
+    std::unique_ptr<LocalSendSendCommand> localSend;
     std::unique_ptr<ReceiveCommand> receive;
     std::unique_ptr<ListCommand> list;
     std::unique_ptr<PairCommand> pair;
@@ -93,7 +95,13 @@ int main(int argc, char** argv) {
     };
     // The commands start from the event loop: an outcome that comes at once (a wrong
     // address) then ends the loop as any later one does.
-    if (options.command == CliOptions::Command::Send) {
+    if (options.command == CliOptions::Command::Send && !options.files.isEmpty()) {
+        localSend = std::make_unique<LocalSendSendCommand>(options, printer);
+        QObject::connect(localSend.get(), &LocalSendSendCommand::finished, &app, finish);
+        closer = std::make_unique<SignalCloser>([&localSend] { localSend->cancel(); });
+        QMetaObject::invokeMethod(localSend.get(), &LocalSendSendCommand::start,
+                                  Qt::QueuedConnection);
+    } else if (options.command == CliOptions::Command::Send) {
         send = std::make_unique<SendCommand>(options, printer);
         QObject::connect(send.get(), &SendCommand::finished, &app, finish);
         closer = std::make_unique<SignalCloser>([&send] { send->cancel(); });
@@ -113,7 +121,7 @@ int main(int argc, char** argv) {
         closer = std::make_unique<SignalCloser>([&pair] { pair->cancel(); });
         QMetaObject::invokeMethod(pair.get(), &PairCommand::start, Qt::QueuedConnection);
     } else {
-        list = std::make_unique<ListCommand>(options.json, options.waitMs);
+        list = std::make_unique<ListCommand>(options.json, options.waitMs, options.localSend);
         QObject::connect(list.get(), &ListCommand::finished, &app, finish);
         list->start();
     }

@@ -10,6 +10,7 @@
 #include "common/outcometext.h"
 #include "engine/laneidentity.h"
 #include "identity/fingerprint.h"
+#include "localsend/server.h"
 
 namespace {
 
@@ -24,17 +25,18 @@ ReceiveCommand::ReceiveCommand(const CliOptions& options, const QString& folder,
       m_folder(folder),
       m_printer(printer),
       m_service(options.port) {
-    if (!options.classic) {
-        // Without a usable identity the lane stays closed: the classic port still works.
+    if (!options.classic || options.localSend) {
+        // Without a usable identity the lane stays closed and LocalSend speaks plain HTTP
+        // only: the classic port still works.
         QString error;
-        const auto identity =
+        m_identity =
             LaneIdentity::load(Identity::defaultFolder(), &error, ServiceAnnouncer::defaultName());
-        if (!identity) {
+        if (!m_identity) {
             m_printer.info(QStringLiteral("Sin via rapida: %1").arg(error));
         } else {
-            m_fingerprint = identity->identity().fingerprint();
+            m_fingerprint = m_identity->identity().fingerprint();
         }
-        m_service.setLaneIdentity(identity);
+        m_service.setLaneIdentity(m_identity);
     }
     // Only a person can compare a pairing code: without a terminal, pairing is declined.
     m_service.setPairingAllowed(TerminalPrompt::onTerminal());
@@ -75,6 +77,11 @@ ReceiveCommand::ReceiveCommand(const CliOptions& options, const QString& folder,
     });
     connect(&m_service, &ReceivingService::receptionEnded, this,
             [this](Outcome outcome, bool) { ended(outcome); });
+    connect(&m_service, &ReceivingService::fileEnded, this,
+            [this](const QString& path, Outcome outcome) {
+                m_printer.info(
+                    QStringLiteral("%1 %2").arg(outcomeText(outcome, Side::Receiving), path));
+            });
 }
 
 bool ReceiveCommand::start() {
@@ -83,6 +90,9 @@ bool ReceiveCommand::start() {
                           kExitError, QStringLiteral("folder"));
         return false;
     }
+    const QString name = ServiceAnnouncer::defaultName();
+    m_service.setLocalSendDevice(name, QStringLiteral("headless"), m_options.localSendPin);
+    m_service.setLocalSendEnabled(m_options.localSend, m_options.localSendPort);
     if (const std::optional<ReceivingService::ListenError> error = m_service.listen()) {
         QString problem = portProblem(m_options.port);
         if (problem.isEmpty()) {
@@ -105,7 +115,39 @@ bool ReceiveCommand::start() {
                            .arg(lanePort)
                            .arg(problem));
     }
-    const QString name = ServiceAnnouncer::defaultName();
+    if (m_options.localSend) {
+        const localsend::Server* localSend = m_service.localSendServer();
+        if (m_service.localSendListening()) {
+            m_printer.info(QStringLiteral("LocalSend en el puerto %1 (%2)%3")
+                               .arg(localSend->serverPort())
+                               .arg(localSend->secure() ? QStringLiteral("HTTPS y HTTP")
+                                                        : QStringLiteral("solo HTTP"))
+                               .arg(m_options.localSendPin.isEmpty()
+                                        ? QString()
+                                        : QStringLiteral(", con PIN")));
+        } else {
+            QString problem = portProblem(m_options.localSendPort);
+            if (problem.isEmpty()) {
+                problem = QStringLiteral("no se puede abrir");
+            }
+            m_printer.info(QStringLiteral("Sin LocalSend: el puerto %1 %2.")
+                               .arg(m_options.localSendPort)
+                               .arg(problem));
+        }
+    }
+    if (m_options.announce && m_service.localSendListening()) {
+        // Phones see this copy when it announces itself and when it answers them.
+        localsend::Server* localSend = m_service.localSendServer();
+        m_localSendDiscovery = std::make_unique<localsend::Discovery>(
+            localSend->receiver().device(), m_identity ? &m_identity->identity() : nullptr);
+        connect(&localSend->receiver(), &localsend::Receiver::registered,
+                m_localSendDiscovery.get(), &localsend::Discovery::addRegistered);
+        if (!m_localSendDiscovery->start(true)) {
+            m_printer.info(
+                QStringLiteral("LocalSend sin anuncios: el puerto UDP %1 no se puede abrir.")
+                    .arg(localsend::Discovery::kMulticastPort));
+        }
+    }
     if (m_options.announce) {
         m_announcer = std::make_unique<ServiceAnnouncer>(
             name, port, ServiceAnnouncer::txtRecord(lane, m_fingerprint));

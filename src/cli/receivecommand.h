@@ -9,8 +9,10 @@
 #include "cli/eventprinter.h"
 #include "cli/terminalprompt.h"
 #include "discovery/serviceannouncer.h"
+#include "engine/laneidentity.h"
 #include "engine/outcome.h"
 #include "engine/receivingservice.h"
+#include "localsend/discovery.h"
 
 // `ruvo-cli receive`: listens, shows each offer, accepts it by flag or by the user's answer
 // on the terminal, receives it into the folder and, with --once, ends after one transfer.
@@ -42,10 +44,12 @@ private:
     QString m_folder;
     EventPrinter& m_printer;
     TerminalPrompt m_prompt;
+    std::shared_ptr<const LaneIdentity> m_identity;
     ReceivingService m_service;
     QTimer m_retryAfterDiskFull;
     std::unique_ptr<ServiceAnnouncer> m_announcer;  // null with --no-announce
     QString m_fingerprint;  // this copy's, announced with the lane; empty without one
+    std::unique_ptr<localsend::Discovery> m_localSendDiscovery;  // null without LocalSend
     bool m_offered = false;
     bool m_askingAboutPairing = false;
     bool m_cancelling = false;

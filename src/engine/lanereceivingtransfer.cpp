@@ -39,12 +39,12 @@ LaneReceivingTransfer::LaneReceivingTransfer(QTcpSocket* socket, QObject* parent
     : Transfer(parent), m_session(new LaneReceivingSession(socket, false, this)) {
     LaneReceivingSession* s = m_session;
     connect(s, &LaneReceivingSession::offered, this, [this] {
-        emit offered(TransferOffer{m_session->offeredName(),
-                                   m_session->offeredSize(),
-                                   m_session->peerAddress(),
-                                   {},
-                                   false,
-                                   m_session->senderName()});
+        TransferOffer offer;
+        offer.name = m_session->offeredName();
+        offer.size = m_session->offeredSize();
+        offer.address = m_session->peerAddress();
+        offer.senderName = m_session->senderName();
+        emit offered(offer);
     });
     connect(s, &LaneReceivingSession::pairingAsked, this,
             [this](QTcpSocket* socket, const QByteArray& payload) {

@@ -11,11 +11,14 @@
 #include "engine/lanepairing.h"
 #include "engine/lanereceivingsession.h"
 #include "engine/lanereceivingtransfer.h"
+#include "engine/localsendreceivingtransfer.h"
 #include "identity/fingerprint.h"
 #include "identity/lanetls.h"
 #include "identity/securelaneserver.h"
 #include "lane/closegently.h"
 #include "lane/lanewire.h"
+#include "localsend/server.h"
+#include "localsend/session.h"
 #include "net/acceptedconnection.h"
 #include "net/esocketerror.h"
 #include "net/serverendpoint.h"
@@ -79,6 +82,7 @@ std::optional<ReceivingService::ListenError> ReceivingService::listen() {
         return ListenError{QString::fromLocal8Bit(e.what())};
     }
     openLane();
+    openLocalSend();
     return std::nullopt;
 }
 
@@ -134,9 +138,81 @@ void ReceivingService::openLane() {
     m_laneServer->listen(QHostAddress::AnyIPv4, static_cast<quint16>(port + 1));
 }
 
+void ReceivingService::setLocalSendEnabled(bool on, quint16 port) {
+    if (m_localSend != nullptr && (!on || port != m_localSendPort)) {
+        if (m_localSend->receiver().session() != nullptr) {
+            dropServed();
+        }
+        m_localSend->closeAll();
+    }
+    m_localSendEnabled = on;
+    m_localSendPort = port;
+    openLocalSend();
+}
+
+void ReceivingService::setLocalSendDevice(const QString& alias, const QString& deviceType,
+                                          const QString& pin) {
+    m_localSendAlias = alias;
+    m_localSendType = deviceType;
+    m_localSendPin = pin;
+}
+
+bool ReceivingService::localSendListening() const {
+    return m_localSend != nullptr && m_localSend->isListening();
+}
+
+// LocalSend's port is its own (53317 unless told otherwise). When it cannot be opened
+// everything else works as without it.
+void ReceivingService::openLocalSend() {
+    if (!m_localSendEnabled || !isListening() || localSendListening()) {
+        return;
+    }
+    if (m_localSend == nullptr) {
+        m_localSend =
+            new localsend::Server(m_laneIdentity ? &m_laneIdentity->identity() : nullptr, this);
+        localsend::Receiver& receiver = m_localSend->receiver();
+        receiver.setBusyCheck([this] { return isServing(); });
+        receiver.setOfferHandler(
+            [this](localsend::Session* session) { return serveLocalSend(session); });
+        connect(m_localSend, &QTcpServer::acceptError, this, [this] {
+            QTimer::singleShot(kAcceptPauseMs, m_localSend,
+                               [server = m_localSend] { server->resumeAccepting(); });
+        });
+    }
+    if (!m_localSend->listen(QHostAddress::AnyIPv4, m_localSendPort)) {
+        return;
+    }
+    localsend::DeviceInfo device;
+    device.alias = m_localSendAlias;
+    device.deviceModel = QStringLiteral("Ruvo");
+    device.deviceType = m_localSendType;
+    device.fingerprint = m_localSend->fingerprint();
+    device.port = m_localSend->serverPort();
+    device.https = m_localSend->secure();
+    m_localSend->receiver().setDevice(device);
+    m_localSend->receiver().setPin(m_localSendPin);
+}
+
+bool ReceivingService::serveLocalSend(localsend::Session* session) {
+    if (isServing() && !dismissedServed()) {
+        return false;
+    }
+    dropServed();
+    auto* transfer = new LocalSendReceivingTransfer(session, this);
+    serve(transfer, transfer->offer().address);
+    // Told from the event loop: the view's slots may answer at once, and the sender's
+    // request is answered from there too.
+    QMetaObject::invokeMethod(transfer, &LocalSendReceivingTransfer::announce,
+                              Qt::QueuedConnection);
+    return true;
+}
+
 void ReceivingService::stopListening() {
     if (m_laneServer != nullptr) {
         m_laneServer->close();
+    }
+    if (m_localSend != nullptr) {
+        m_localSend->closeAll();
     }
     // Closing the listener closes its connections without events: the served peer is let go
     // here and now, without a word to the view.
@@ -260,6 +336,7 @@ void ReceivingService::serve(Transfer* transfer, const QString& address) {
         emit savedUnderOtherName(path);
     });
     connect(transfer, &Transfer::activity, this, &ReceivingService::activity);
+    connect(transfer, &Transfer::fileEnded, this, &ReceivingService::fileEnded);
     connect(transfer, &Transfer::ended, this, &ReceivingService::endServed);
     emit peerConnected(address);
 }
@@ -339,7 +416,10 @@ void ReceivingService::offered(const TransferOffer& offer) {
     m_offer = offer;
     if (onLane()) {
         m_offer.senderFingerprint = m_senderFingerprint;
-        m_offer.senderTrusted = m_laneIdentity && m_laneIdentity->trusts(m_senderFingerprint);
+    }
+    // The lane's sender, or a LocalSend sender that presented a certificate over TLS.
+    if (!m_offer.senderFingerprint.isEmpty()) {
+        m_offer.senderTrusted = m_laneIdentity && m_laneIdentity->trusts(m_offer.senderFingerprint);
     }
     emit offerArrived(m_offer);
 }
@@ -355,7 +435,8 @@ void ReceivingService::acceptOffer(const QString& folder) {
     // The target is fixed now: a later change of the receive folder applies to the next
     // transfer, never to the file being written.
     m_folder = folder;
-    m_target = folder + m_offer.name;
+    // Several files go into the folder under their own names.
+    m_target = folder + (m_offer.fileCount > 1 ? QString() : m_offer.name);
     m_state = State::Asking;
     if (m_freeSpace(m_folder) < m_offer.size) {
         m_question = Question::LowSpace;
@@ -372,7 +453,9 @@ void ReceivingService::decline() {
 }
 
 void ReceivingService::askContinueExisting() {
-    if (FileAccess::fileExists(m_target)) {
+    // LocalSend continues nothing: a file of the name is kept and the new one goes beside it.
+    const bool continues = m_transfer->carrier() != Transfer::Carrier::LocalSend;
+    if (continues && FileAccess::fileExists(m_target)) {
         m_question = Question::ContinueExisting;
         emit questionAsked(++m_questionId, m_question);
         return;

@@ -13,6 +13,7 @@
 #include "engine/transfer.h"
 #include "engine/transferclock.h"
 #include "engine/transferprogress.h"
+#include "localsend/deviceinfo.h"
 
 class ClassicReceivingTransfer;
 class LaneIdentity;
@@ -22,6 +23,10 @@ class LaneReceivingSession;
 class SecureLaneServer;
 class TServerEndpoint;
 class TSocketConnection;
+namespace localsend {
+class Server;
+class Session;
+}  // namespace localsend
 
 // The receiving role: listens on the classic port and the fast lane's, serves one peer at a
 // time across both (the others are told they are busy and dismissed), shows the served
@@ -110,6 +115,18 @@ public:
     void answerPairing(quint64 serial, bool yes);
     // Counts pairings asked of this copy.
     quint64 pairingSerial() const { return m_pairingSerial; }
+    // Also serves LocalSend senders on `port` (HTTPS with the lane's identity, and plain
+    // HTTP) while it listens at all, where that port can be opened. One transfer is served
+    // across every port. Set the identity first.
+    void setLocalSendEnabled(bool on, quint16 port = localsend::kDefaultPort);
+    bool localSendListening() const;
+    // What LocalSend devices are told this copy is (its alias and device type) and the PIN
+    // they must give (empty: none).
+    void setLocalSendDevice(const QString& alias, const QString& deviceType,
+                            const QString& pin = QString());
+    // The LocalSend server (the devices that register with it, its port); null until
+    // LocalSend has been opened once.
+    localsend::Server* localSendServer() const { return m_localSend; }
 
     // How the free space of a folder is told (FileAccess::freeSpace unless a test says
     // otherwise, to make a disk look full).
@@ -150,11 +167,15 @@ signals:
                           const QString& peerFingerprint);
     // The pairing is over. `peerLabel` is the peer's name, or its short fingerprint.
     void pairingEnded(PairingOutcome outcome, const QString& peerLabel);
+    // One file of an offer of several (LocalSend) ended, at `path`.
+    void fileEnded(const QString& path, Outcome outcome);
 
 private:
     void clientConnect(TSocketConnection* socket);
     void laneConnect();
     void openLane();
+    void openLocalSend();
+    bool serveLocalSend(localsend::Session* session);
     // The served peer's transfer: the role follows it from here.
     void serve(Transfer* transfer, const QString& address);
     void dropServed();
@@ -172,6 +193,12 @@ private:
     bool m_laneEnabled = false;
     std::shared_ptr<const LaneIdentity> m_laneIdentity;
     QString m_senderFingerprint;  // the served lane peer's
+    localsend::Server* m_localSend = nullptr;
+    bool m_localSendEnabled = false;
+    quint16 m_localSendPort = localsend::kDefaultPort;
+    QString m_localSendAlias;
+    QString m_localSendType = QStringLiteral("desktop");
+    QString m_localSendPin;
     TransferClock m_clock;
 
     Transfer* m_transfer = nullptr;                 // the peer served, on either port

@@ -19,6 +19,11 @@ struct TransferOffer {
     // fingerprint): empty on the classic port, when it sent none, or when it may not be
     // shown (not UTF-8, control characters).
     QString senderName;
+    // Files offered together (LocalSend): more than one, and `name` says how many.
+    int fileCount = 1;
+    // Offered by a LocalSend device, which says what device it is (may be empty).
+    bool viaLocalSend = false;
+    QString senderModel;
 };
 
 // One transfer in progress, whatever carries it (the classic protocol, the fast lane, ...).
@@ -32,7 +37,7 @@ class Transfer : public QObject {
     Q_OBJECT
 
 public:
-    enum class Carrier { Classic, Lane };
+    enum class Carrier { Classic, Lane, LocalSend };
 
     using QObject::QObject;
 
@@ -60,6 +65,8 @@ signals:
     void progress(qint64 done, qint64 total);
     // Receiving side: another file of the offered name is kept; this one goes to `path`.
     void savedAs(const QString& path);
+    // Receiving side, for offers of several files: one of them ended, at `path`.
+    void fileEnded(const QString& path, Outcome outcome);
     // The user's pause took effect: the peer was told.
     void pausedForUser();
     void peerPaused();

@@ -10,11 +10,11 @@ class TransferClock;
 // Where a transfer stands: what a view needs to draw it. The figures are the window's own
 // arithmetic (rate from the elapsed seconds counted, percentage of the block).
 struct TransferProgress {
-    qint64 bytesDone = 0;    // the bytes of the file that are where they belong
-    qint64 total = 0;        // the offered size
-    qint64 startOffset = 0;  // bytes that were there before this transfer (a continued file)
-    int elapsedSeconds = 0;  // the seconds counted while data flowed
-    qint64 movingMs = 0;     // the same in milliseconds, paused time not counted
+    qint64 bytesDone = 0;       // the bytes of the file that are where they belong
+    qint64 total = 0;           // the offered size
+    qint64 startOffset = 0;     // bytes that were there before this transfer (a continued file)
+    int elapsedSeconds = 0;     // the seconds counted while data flowed
+    qint64 movingMs = 0;        // the same in milliseconds, paused time not counted
     qint64 bytesPerSecond = 0;  // bytes moved over movingMs; 0 until it can be told
     qint64 secondsLeft = -1;    // at that rate; -1 until it can be told
     ProgressFigures figures;

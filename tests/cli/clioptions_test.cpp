@@ -58,6 +58,13 @@ TEST(CliOptions, CommandLinesAreReadOrRefused) {
         {"untrust AB12", Command::Untrust, false},
         {"untrust", Command::None, true},
         {"untrust a b", Command::None, true},
+        {"receive --no-localsend --localsend-port 8000", Command::Receive, false},
+        {"receive --localsend-port 0", Command::None, true},
+        {"receive --localsend-port 65536", Command::None, true},
+        {"receive --localsend-pin", Command::None, true},
+        {"send a b localsend://telefono", Command::Send, false},
+        {"send localsend://telefono", Command::None, true},
+        {"send a b LocalSend://10.0.0.5:53318", Command::Send, false},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.line);
@@ -103,6 +110,20 @@ TEST(CliOptions, ValuesAndDefaults) {
     o = parse(QStringLiteral("receive --dir=/x --continue=no --accept"));
     EXPECT_EQ(o.folder, QStringLiteral("/x"));
     EXPECT_EQ(o.continueExisting, Answer::No);
+
+    o = parse(QStringLiteral("receive"));
+    EXPECT_TRUE(o.localSend);
+    EXPECT_EQ(o.localSendPort, 53317);
+    o = parse(QStringLiteral("receive --no-localsend --localsend-port=8000 --localsend-pin 42"));
+    EXPECT_FALSE(o.localSend);
+    EXPECT_EQ(o.localSendPort, 8000);
+    EXPECT_EQ(o.localSendPin, QStringLiteral("42"));
+    // To a LocalSend device several files and folders go at once.
+    o = parse(QStringLiteral("send --localsend-pin 42 -- a.jpg -b Fotos localsend://10.0.0.5"));
+    EXPECT_EQ(o.files, (QStringList{QStringLiteral("a.jpg"), QStringLiteral("-b"),
+                                    QStringLiteral("Fotos")}));
+    EXPECT_EQ(o.address, QStringLiteral("localsend://10.0.0.5"));
+    EXPECT_TRUE(parse(QStringLiteral("send a.jpg 10.0.0.5")).files.isEmpty());
 }
 
 // A mistake is named in one line; each subcommand has its own help.

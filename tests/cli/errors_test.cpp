@@ -25,8 +25,9 @@ TEST(CliErrors, AWrongAddressEndsAtOnceWithOneOutcome) {
     Folders folders;
     writeFile(folders.sourceFile(QStringLiteral("f.bin")), "abc");
     const quint16 port = freePort();
-    CliProcess receiver({QStringLiteral("receive"), QStringLiteral("--dir"), folders.target.path(),
-                         QStringLiteral("--accept"), QStringLiteral("--port"), arg(port)});
+    CliProcess receiver({QStringLiteral("receive"), QStringLiteral("--no-localsend"),
+                         QStringLiteral("--dir"), folders.target.path(), QStringLiteral("--accept"),
+                         QStringLiteral("--port"), arg(port)});
     ASSERT_TRUE(receiver.waitForOutput("Esperando ofertas"));
     for (const char* address :
          {"999.1.1.1", "256.0.0.1", "1.2.3.4.5", "", "127.1", "127.0.1", "2130706433"}) {
@@ -127,18 +128,18 @@ TEST(CliErrors, TakenPortsAreNamed) {
     const quint16 port = freePort();
     QTcpServer taken;
     ASSERT_TRUE(taken.listen(QHostAddress::AnyIPv4, port));
-    CliProcess refused({QStringLiteral("receive"), QStringLiteral("--accept"),
-                        QStringLiteral("--dir"), folders.target.path(), QStringLiteral("--port"),
-                        arg(port)});
+    CliProcess refused({QStringLiteral("receive"), QStringLiteral("--no-localsend"),
+                        QStringLiteral("--accept"), QStringLiteral("--dir"), folders.target.path(),
+                        QStringLiteral("--port"), arg(port)});
     EXPECT_EQ(refused.waitForExit(10000), kExitError);
     EXPECT_EQ(refused.output(), "El puerto " + QByteArray::number(port) + " esta en uso.\n");
 
     const quint16 other = freePort();
     QTcpServer laneTaken;
     ASSERT_TRUE(laneTaken.listen(QHostAddress::AnyIPv4, static_cast<quint16>(other + 1)));
-    CliProcess classicOnly({QStringLiteral("receive"), QStringLiteral("--accept"),
-                            QStringLiteral("--dir"), folders.target.path(),
-                            QStringLiteral("--port"), arg(other)});
+    CliProcess classicOnly({QStringLiteral("receive"), QStringLiteral("--no-localsend"),
+                            QStringLiteral("--accept"), QStringLiteral("--dir"),
+                            folders.target.path(), QStringLiteral("--port"), arg(other)});
     ASSERT_TRUE(classicOnly.waitForOutput("Esperando ofertas"));
     EXPECT_TRUE(classicOnly.output().contains("Sin via rapida: el puerto " +
                                               QByteArray::number(other + 1) + " esta en uso"))

@@ -29,9 +29,9 @@ namespace {
 std::unique_ptr<CliProcess> receiverOnce(const Folders& folders, quint16 port,
                                          const QStringList& extra = {}) {
     auto receiver = std::make_unique<CliProcess>(
-        QStringList{QStringLiteral("receive"), QStringLiteral("--dir"), folders.target.path(),
-                    QStringLiteral("--accept"), QStringLiteral("--once"), QStringLiteral("--port"),
-                    arg(port)} +
+        QStringList{QStringLiteral("receive"), QStringLiteral("--no-localsend"),
+                    QStringLiteral("--dir"), folders.target.path(), QStringLiteral("--accept"),
+                    QStringLiteral("--once"), QStringLiteral("--port"), arg(port)} +
         extra);
     EXPECT_TRUE(receiver->waitForOutput("Esperando ofertas"));
     return receiver;
@@ -103,8 +103,9 @@ TEST(CliTransfers, BusyAndRefusedAndPortTaken) {
     writeFile(folders.sourceFile(QStringLiteral("f.bin")), "abc");
     const quint16 port = freePort();
     // A receiver that asks, and nobody answers: its first offer keeps it busy.
-    CliProcess receiver({QStringLiteral("receive"), QStringLiteral("--dir"), folders.target.path(),
-                         QStringLiteral("--ask"), QStringLiteral("--port"), arg(port)});
+    CliProcess receiver({QStringLiteral("receive"), QStringLiteral("--no-localsend"),
+                         QStringLiteral("--dir"), folders.target.path(), QStringLiteral("--ask"),
+                         QStringLiteral("--port"), arg(port)});
     ASSERT_TRUE(receiver.waitForOutput("Esperando ofertas"));
     CliProcess first({QStringLiteral("send"), folders.sourceFile(QStringLiteral("f.bin")),
                       QStringLiteral("127.0.0.1"), QStringLiteral("--port"), arg(port)});
@@ -115,8 +116,9 @@ TEST(CliTransfers, BusyAndRefusedAndPortTaken) {
     EXPECT_TRUE(second.output().contains("Destino Ocupado."));
 
     // The port is taken: one line that names it.
-    CliProcess taken({QStringLiteral("receive"), QStringLiteral("--dir"), folders.target.path(),
-                      QStringLiteral("--accept"), QStringLiteral("--port"), arg(port)});
+    CliProcess taken({QStringLiteral("receive"), QStringLiteral("--no-localsend"),
+                      QStringLiteral("--dir"), folders.target.path(), QStringLiteral("--accept"),
+                      QStringLiteral("--port"), arg(port)});
     EXPECT_EQ(taken.waitForExit(), kExitError);
     EXPECT_TRUE(taken.output().contains(QByteArray::number(port))) << taken.output().toStdString();
 
@@ -268,9 +270,10 @@ TEST(CliTransfers, WhatWasTypedBeforeAQuestionIsDropped) {
     Folders folders;
     writeFile(folders.sourceFile(QStringLiteral("f.bin")), "abc");
     const quint16 port = freePort();
-    CliProcess receiver({QStringLiteral("receive"), QStringLiteral("--dir"), folders.target.path(),
-                         QStringLiteral("--once"), QStringLiteral("--port"), arg(port)},
-                        CliProcess::defaultEnvironment(), input);
+    CliProcess receiver(
+        {QStringLiteral("receive"), QStringLiteral("--no-localsend"), QStringLiteral("--dir"),
+         folders.target.path(), QStringLiteral("--once"), QStringLiteral("--port"), arg(port)},
+        CliProcess::defaultEnvironment(), input);
     ASSERT_TRUE(receiver.waitForOutput("Esperando ofertas"));
     ASSERT_EQ(::write(terminal, "s\n", 2), 2);
     CliProcess sender({QStringLiteral("send"), folders.sourceFile(QStringLiteral("f.bin")),
@@ -292,10 +295,10 @@ TEST(CliTransfers, RunsWithNoDisplayAtAll) {
     Folders folders;
     writeFile(folders.sourceFile(QStringLiteral("f.bin")), patternBytes(10000, 2));
     const quint16 port = freePort();
-    CliProcess receiver(
-        {QStringLiteral("receive"), QStringLiteral("--dir"), folders.target.path(),
-         QStringLiteral("--accept"), QStringLiteral("--once"), QStringLiteral("--port"), arg(port)},
-        bare);
+    CliProcess receiver({QStringLiteral("receive"), QStringLiteral("--no-localsend"),
+                         QStringLiteral("--dir"), folders.target.path(), QStringLiteral("--accept"),
+                         QStringLiteral("--once"), QStringLiteral("--port"), arg(port)},
+                        bare);
     ASSERT_TRUE(receiver.waitForOutput("Esperando ofertas"));
     CliProcess sender({QStringLiteral("send"), folders.sourceFile(QStringLiteral("f.bin")),
                        QStringLiteral("127.0.0.1"), QStringLiteral("--port"), arg(port)},

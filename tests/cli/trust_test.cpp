@@ -98,10 +98,10 @@ TEST(CliTrust, AcceptTrustedDeclinesAStrangerAndTakesItOnceTrusted) {
         for (int attempt = 0; attempt < 5 && !receiver; ++attempt) {
             port = freePort();
             auto candidate = std::make_unique<CliProcess>(
-                QStringList{QStringLiteral("receive"), QStringLiteral("--dir"),
-                            folders.target.path(), QStringLiteral("--accept-trusted"),
-                            QStringLiteral("--once"), QStringLiteral("--no-announce"),
-                            QStringLiteral("--port"), arg(port)},
+                QStringList{QStringLiteral("receive"), QStringLiteral("--no-localsend"),
+                            QStringLiteral("--dir"), folders.target.path(),
+                            QStringLiteral("--accept-trusted"), QStringLiteral("--once"),
+                            QStringLiteral("--no-announce"), QStringLiteral("--port"), arg(port)},
                 receiving.environment());
             if (candidate->waitForOutput("Esperando ofertas") &&
                 candidate->output().contains("via rapida en el")) {
