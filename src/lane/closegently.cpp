@@ -1,5 +1,6 @@
 #include "lane/closegently.h"
 
+#include <QCoreApplication>
 #include <QTcpSocket>
 #include <QTimer>
 
@@ -7,7 +8,9 @@
 
 void closeGently(QTcpSocket* socket, int lingerMs) {
     socket->disconnect();
-    socket->setParent(nullptr);
+    // Owned by the application while it lingers, so that a program ending meanwhile still
+    // frees it (and its TLS state) instead of leaving it behind.
+    socket->setParent(QCoreApplication::instance());
     if (socket->state() != QAbstractSocket::ConnectedState) {
         socket->abort();
         socket->deleteLater();
