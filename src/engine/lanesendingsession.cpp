@@ -44,10 +44,13 @@ void LaneSendingSession::start(const QHostAddress& address, quint16 port) {
     };
     m_socket = lanetls::clientSocket(m_identity, decide, this);
     m_socket->setReadBufferSize(64 * 1024);
-    connect(m_socket, &QSslSocket::connected, this,
-            [this] { m_socket->setSocketOption(QAbstractSocket::LowDelayOption, 1); });
+    connect(m_socket, &QSslSocket::connected, this, [this] {
+        m_socket->setSocketOption(QAbstractSocket::LowDelayOption, 1);
+        m_greetingTimer.start(kHandshakeMs);
+    });
     connect(m_socket, &QSslSocket::encrypted, this, [this] {
         m_peerFingerprint = lanetls::peerFingerprint(*m_socket);
+        m_greetingTimer.start(kGreetingMs);
         send(lanewire::greeting());
     });
     connect(m_socket, &QTcpSocket::readyRead, this, &LaneSendingSession::readPeer);

@@ -45,7 +45,12 @@ public:
     // Asked once during the TLS handshake with the receiver's fingerprint; false stops there.
     using PeerCheck = std::function<bool(const QString& fingerprint)>;
 
+    // Nothing answering on the lane's port within kGreetingMs means no lane. Once the TCP
+    // connection is up the TLS handshake gets kHandshakeMs (key exchange and signatures cost
+    // CPU on both ends, more so on a busy computer), and once it is done the receiver's
+    // greeting kGreetingMs again.
     static constexpr int kGreetingMs = 1000;
+    static constexpr int kHandshakeMs = 3000;
 
     LaneSendingSession(const OutgoingFile& file, const Identity& identity,
                        QObject* parent = nullptr);
