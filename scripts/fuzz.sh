@@ -31,6 +31,7 @@ targets=(
   "lanereceiver 8192"
   "lanesender 4096"
   "lanesession 512"
+  "entriessession 512"
   "manifest 8192"
 )
 

@@ -32,6 +32,10 @@ QString outcomeKind(Outcome outcome) {
             return QStringLiteral("partial-differs");
         case Outcome::Corrupted:
             return QStringLiteral("corrupted");
+        case Outcome::Incomplete:
+            return QStringLiteral("incomplete");
+        case Outcome::NeedsLane:
+            return QStringLiteral("needs-lane");
     }
     return QStringLiteral("error");
 }

@@ -33,6 +33,11 @@ QString outcomeText(Outcome outcome, Side side) {
             return QStringLiteral("El archivo parcial es otro");
         case Outcome::Corrupted:
             return QStringLiteral("El archivo no coincide");
+        case Outcome::Incomplete:
+            return QStringLiteral("Algunos archivos no llegaron");
+        case Outcome::NeedsLane:
+            return QStringLiteral(
+                "El receptor solo acepta un archivo por envio: no recibe carpetas ni textos.");
     }
     return {};
 }

@@ -92,8 +92,11 @@ void ClassicReceivingTransfer::takeOffer(const ReceiverInput::Message& message) 
         return;
     }
     m_intruder.SwitchOff();
-    emit offered(TransferOffer{
-        fromWireName(message.name), message.size, m_connection->PeerAddressText(), {}, false});
+    TransferOffer offer;
+    offer.name = fromWireName(message.name);
+    offer.size = message.size;
+    offer.address = m_connection->PeerAddressText();
+    emit offered(offer);
 }
 
 void ClassicReceivingTransfer::accept(const QString& target) {

@@ -1,6 +1,7 @@
 #include "engine/lanereceivingtransfer.h"
 
 #include "engine/lanereceivingsession.h"
+#include "lane/entries/manifest.h"
 
 #include <utility>
 
@@ -25,6 +26,8 @@ Outcome outcomeOf(LaneReceivingSession::End end, bool cancelledHere) {
             return Outcome::BadName;
         case End::Gone:
             return Outcome::PeerLeft;
+        case End::Incomplete:
+            return Outcome::Incomplete;
         case End::Broken:
             break;
     }
@@ -37,12 +40,30 @@ LaneReceivingTransfer::LaneReceivingTransfer(QTcpSocket* socket, QObject* parent
     : Transfer(parent), m_session(new LaneReceivingSession(socket, false, this)) {
     LaneReceivingSession* s = m_session;
     connect(s, &LaneReceivingSession::offered, this, [this] {
-        emit offered(TransferOffer{m_session->offeredName(),
-                                   m_session->offeredSize(),
-                                   m_session->peerAddress(),
-                                   {},
-                                   false});
+        TransferOffer offer;
+        offer.name = m_session->offeredName();
+        offer.size = m_session->offeredSize();
+        offer.address = m_session->peerAddress();
+        switch (m_session->offeredKind()) {
+            case LaneReceivingSession::Kind::File:
+                break;
+            case LaneReceivingSession::Kind::Entries: {
+                const entries::Manifest* list = m_session->offeredEntries();
+                offer.kind = TransferOffer::Kind::Entries;
+                offer.fileCount = list->fileCount();
+                offer.folderCount = qint64(list->entries.size()) - offer.fileCount;
+                break;
+            }
+            case LaneReceivingSession::Kind::Text:
+                offer.kind = TransferOffer::Kind::Text;
+                offer.text = m_session->offeredText();
+                offer.fileCount = 0;
+                break;
+        }
+        emit offered(offer);
     });
+    connect(s, &LaneReceivingSession::fileStarted, this, &Transfer::fileStarted);
+    connect(s, &LaneReceivingSession::fileEnded, this, &Transfer::fileEnded);
     // The session tells where the data starts with its first progress, right after it
     // started.
     connect(s, &LaneReceivingSession::started, this, [this] { m_starting = true; });

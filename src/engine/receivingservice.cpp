@@ -253,6 +253,8 @@ void ReceivingService::serve(Transfer* transfer, const QString& address) {
         emit savedUnderOtherName(path);
     });
     connect(transfer, &Transfer::activity, this, &ReceivingService::activity);
+    connect(transfer, &Transfer::fileStarted, this, &ReceivingService::fileStarted);
+    connect(transfer, &Transfer::fileEnded, this, &ReceivingService::fileEnded);
     connect(transfer, &Transfer::ended, this, &ReceivingService::endServed);
     emit peerConnected(address);
 }
@@ -296,6 +298,10 @@ void ReceivingService::acceptOffer(const QString& folder) {
     // transfer, never to the file being written.
     m_folder = folder;
     m_target = folder + m_offer.name;
+    if (m_offer.kind == Offer::Kind::Text) {
+        m_transfer->accept(m_folder);  // nothing is written: no question
+        return;
+    }
     m_state = State::Asking;
     if (m_freeSpace(m_folder) < m_offer.size) {
         m_question = Question::LowSpace;
@@ -312,6 +318,11 @@ void ReceivingService::decline() {
 }
 
 void ReceivingService::askContinueExisting() {
+    if (m_offer.kind == Offer::Kind::Entries) {
+        // Each file already there is continued only where the sender proves its start.
+        m_transfer->accept(m_folder);
+        return;
+    }
     if (FileAccess::fileExists(m_target)) {
         m_question = Question::ContinueExisting;
         emit questionAsked(++m_questionId, m_question);

@@ -84,6 +84,8 @@ public:
     // about still stands.
     quint64 offerSerial() const { return m_offerSerial; }
     QString targetPath() const { return m_target; }
+    // The folder the offer accepted goes into (with its final "/").
+    QString targetFolder() const { return m_folder; }
     // A peer is served, on either port.
     bool isServing() const { return m_transfer != nullptr; }
     // The transfer served goes over the fast lane.
@@ -131,6 +133,9 @@ signals:
     void receptionEnded(Outcome outcome, bool listening);
     // Input was handled (the activity bar's step).
     void activity();
+    // Several entries: a file begins, or ended (`path` relative to the receive folder).
+    void fileStarted(const QString& path, qint64 size);
+    void fileEnded(const QString& path, FileVerdict verdict);
 
 private:
     void clientConnect(TSocketConnection* socket);

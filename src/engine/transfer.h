@@ -7,14 +7,23 @@
 
 // What a peer offers: shown to the user before anything is written.
 struct TransferOffer {
-    QString name;  // the local form of the offered name
-    qint64 size = 0;
+    // The local form of the offered name; for entries, the first entry's (a folder's name
+    // when one folder is offered).
+    QString name;
+    qint64 size = 0;  // for entries, the total of the files
     QString address;  // the peer's address as text
     // Who sends, by the certificate it proved it holds in the lane's TLS handshake: its
     // fingerprint, and whether this copy trusts it. Empty and false on the classic port,
     // which cannot tell.
     QString senderFingerprint;
     bool senderTrusted = false;
+    // One file; several files and folders (a list of entries); or a short text.
+    enum class Kind { File, Entries, Text };
+    Kind kind = Kind::File;
+    // Entries: how many files and folders the list holds.
+    qint64 fileCount = 1;
+    qint64 folderCount = 0;
+    QString text;  // Text: the text offered
 };
 
 // One transfer in progress, whatever carries it (the classic protocol, the fast lane, ...).
@@ -63,6 +72,10 @@ signals:
     // A write failed for want of space: paused as if by the user, who resumes when there is
     // room.
     void diskFull();
+    // Offers of several entries: one file of the list begins, or ended. `path` is relative,
+    // as listed (the sender's path; the receiver's, where it was written).
+    void fileStarted(const QString& path, qint64 size);
+    void fileEnded(const QString& path, FileVerdict verdict);
     // Input from the peer was handled (the activity bar's step).
     void activity();
     void ended(Outcome outcome);

@@ -15,7 +15,10 @@ class QIODevice;
 // its type, so a reader never holds more than one frame's worth of bytes.
 namespace lanewire {
 
-constexpr quint16 kVersion = 2;
+// Version 3 adds offers of several entries and of a text (types 32 to 41); a version 2 peer
+// still takes one file per offer.
+constexpr quint16 kVersion = 3;
+constexpr quint16 kEntriesVersion = 3;
 constexpr qsizetype kGreetingSize = 10;  // "RUVOLANE" and the version
 constexpr qsizetype kHeaderSize = 5;
 constexpr qsizetype kMaxData = 256 * 1024;
@@ -24,6 +27,12 @@ constexpr qsizetype kMaxData = 256 * 1024;
 constexpr qsizetype kMinData = 64 * 1024;
 constexpr qsizetype kMaxName = 1024;
 constexpr qsizetype kHashSize = 32;  // BLAKE3
+// Bounds of the frames of several entries: a piece of the list, a text, and the most items
+// a plan or a start may list (one per entry of the longest list).
+constexpr qsizetype kMaxEntriesPiece = 1024 * 1024;
+constexpr qsizetype kMaxTextBytes = 64 * 1024;
+constexpr qsizetype kMaxListed = 100000;
+constexpr qsizetype kPlanItemSize = 4 + 1 + 8;
 
 enum class Type : quint8 {
     Offer = 1,    // u64 size, u16 name length, UTF-8 name
@@ -37,7 +46,18 @@ enum class Type : quint8 {
     Done = 9,     // hash of the whole file
     Result = 10,  // u8: ResultCode
     Proof = 11,   // hash of the sender's first K bytes
-    Start = 12    // u64 offset from which the data goes: K, or 0 into a new file
+    Start = 12,   // u64 offset from which the data goes: K, or 0 into a new file
+    // Offers of several entries and of a text (entrieswire.h).
+    Entries = 32,     // u8 more, then a piece of the list of entries
+    Text = 33,        // UTF-8 text
+    Plan = 34,        // u32 count, count x (u32 index, u8 state, u64 length)
+    EntryProof = 35,  // u32 index, hash of the sender's first `length` bytes
+    EntryStart = 36,  // u32 count, count x u32 index whose proof did not match
+    File = 37,        // u32 index, u64 offset
+    FileDone = 38,    // u32 index, hash of the whole file
+    FileSkip = 39,    // u32 index
+    FileResult = 40,  // u32 index, u8 code
+    End = 41          //
 };
 
 enum class ResultCode : quint8 { Ok = 0, HashMismatch = 1, WriteFailed = 2 };
