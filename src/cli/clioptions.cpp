@@ -8,7 +8,7 @@ using Command = CliOptions::Command;
 bool takesValue(const QString& name) {
     return name == QLatin1String("--port") || name == QLatin1String("--wait") ||
            name == QLatin1String("--dir") || name == QLatin1String("--continue") ||
-           name == QLatin1String("--name");
+           name == QLatin1String("--name") || name == QLatin1String("--text");
 }
 
 Command commandNamed(const QString& word) {
@@ -76,6 +76,13 @@ bool takeOption(const QString& name, const QString& value, CliOptions& options) 
         options.acceptTrusted = true;
     } else if (name == QLatin1String("--name")) {
         options.name = value;
+    } else if (name == QLatin1String("--text")) {
+        if (value.isEmpty()) {
+            options.error = QStringLiteral("Falta el texto de --text");
+            return false;
+        }
+        options.text = value;
+        options.textGiven = true;
     } else if (name == QLatin1String("--list")) {
         options.listTrusted = true;
     } else if (name == QLatin1String("--ask")) {
@@ -165,6 +172,27 @@ CliOptions parseCliOptions(const QStringList& arguments) {
         command == Command::Send                                                             ? 3
         : command == Command::Untrust || (command == Command::Trust && !options.listTrusted) ? 2
                                                                                              : 1;
+    if (command == Command::Send && options.textGiven) {
+        // A text instead of files: only the address follows.
+        if (positional.size() < 2) {
+            options.error = QStringLiteral("Falta la direccion");
+        } else if (positional.size() > 2) {
+            options.error = QStringLiteral("Con --text no se envian archivos: %1")
+                                .arg(positional.mid(1, positional.size() - 2).join(u' '));
+        } else {
+            options.command = command;
+            options.address = positional.at(1);
+        }
+        return options;
+    }
+    if (command == Command::Send && positional.size() > wanted) {
+        // Several files and folders, the address last.
+        options.command = command;
+        options.paths = positional.mid(1, positional.size() - 2);
+        options.file = options.paths.front();
+        options.address = positional.last();
+        return options;
+    }
     if (word.isEmpty()) {
         options.error = QStringLiteral("Falta la orden: send, receive, list, id, trust o untrust");
     } else if (command == Command::None) {
@@ -180,6 +208,7 @@ CliOptions parseCliOptions(const QStringList& arguments) {
         options.command = command;
         if (command == Command::Send) {
             options.file = positional.at(1);
+            options.paths = QStringList{options.file};
             options.address = positional.at(2);
         } else if (wanted == 2) {
             options.fingerprint = positional.at(1);
@@ -193,7 +222,11 @@ namespace {
 const char* const kSendHelp =
     "send      Ofrece ARCHIVO a DIRECCION y termina con el resultado. DIRECCION es una\n"
     "          IPv4 de cuatro numeros (192.168.1.20) o un nombre, con :PUERTO si el\n"
-    "          receptor no usa el de --port (portatil.local:7000).\n";
+    "          receptor no usa el de --port (portatil.local:7000).\n"
+    "          Varios archivos y carpetas van en una oferta, en su orden (los enlaces\n"
+    "          dentro de una carpeta se omiten); a un receptor clasico, un archivo por\n"
+    "          oferta. Sale con 0 solo si llego todo.\n"
+    "            --text TEXTO  ofrece un texto corto en lugar de archivos\n";
 const char* const kReceiveHelp =
     "receive   Escucha ofertas y las recibe en CARPETA (por omision la de la ventana,\n"
     "          si no el escritorio, si no la carpeta personal).\n"
@@ -231,7 +264,8 @@ const char* const kExitHelp =
 
 QString cliUsage(CliOptions::Command command) {
     const QString send = QStringLiteral(
-        "  ruvo-cli send [--port N] [--classic] [--json] [--] ARCHIVO DIRECCION[:PUERTO]\n");
+        "  ruvo-cli send [--port N] [--classic] [--json] [--] ARCHIVO... DIRECCION[:PUERTO]\n"
+        "  ruvo-cli send [--port N] [--json] --text TEXTO DIRECCION[:PUERTO]\n");
     const QString receive = QStringLiteral(
         "  ruvo-cli receive [--dir CARPETA] [--accept | --accept-trusted | --ask]\n"
         "                   [--continue yes|no|ask]\n"

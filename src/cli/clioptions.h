@@ -12,8 +12,11 @@ struct CliOptions {
 
     Command command = Command::None;
     Command helpFor = Command::None;  // Help: the subcommand whose help was asked for
-    QString file;                     // send: the file to offer
-    QString address;                  // send: where to (HOST or HOST:PORT)
+    QString file;                     // send: the first file or folder to offer
+    QStringList paths;                // send: every file and folder to offer, in order
+    QString text;                     // send --text: a short text instead of files
+    bool textGiven = false;
+    QString address;         // send: where to (HOST or HOST:PORT)
     QString folder;          // receive: empty for the window's setting, else the desktop or home
     bool acceptAll = false;  // receive: accept every offer without asking
     bool acceptTrusted = false;  // receive: accept trusted senders, decline or ask the others

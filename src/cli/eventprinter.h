@@ -22,6 +22,15 @@ public:
 
     // A send begins: which file goes where.
     void start(const QString& path, qint64 size, const QString& address);
+    // A send of several entries or of a text begins: `what` says what ("3 archivos",
+    // "fotos", "un texto").
+    void startMany(const QString& what, qint64 size, const QString& address);
+    // One file of several begins, or ended; `result` names how for scripts ("arrived",
+    // "already-there", "mismatch", "write-failed", "not-created", "unreadable").
+    void fileStarted(const QString& path, qint64 size);
+    void fileEnded(const QString& path, FileVerdict verdict);
+    // A text received: printed as it is (JSON: a "text" event carrying it).
+    void text(const QString& text);
     // An offer, and who sends it when the lane could tell (its short fingerprint, and
     // whether this copy trusts it).
     void offer(const TransferOffer& offer);

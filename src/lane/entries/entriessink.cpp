@@ -30,7 +30,11 @@ namespace {
 
 // Hashes the first `length` bytes of the file open at `fd`; false when it ends first.
 bool hashPrefix(int fd, qint64 length, FileHash& hash, const std::function<bool()>& stopping) {
-    QByteArray buffer(1024 * 1024, Qt::Uninitialized);
+    if (length == 0) {
+        return true;  // most files start afresh: no buffer for them
+    }
+    QByteArray buffer(static_cast<qsizetype>(std::min<qint64>(length, 1024 * 1024)),
+                      Qt::Uninitialized);
     for (qint64 at = 0; at < length;) {
         if (stopping()) {
             return false;

@@ -197,7 +197,10 @@ void EntriesSource::streamFile(const Span& span) {
         return;
     }
     FileHash hash;
-    QByteArray buffer(kChunk, Qt::Uninitialized);
+    QByteArray buffer;  // for the prefix and a second hash only: most files need neither
+    if (span.length > 0) {
+        buffer.resize(kChunk);
+    }
     // The whole file's hash covers the prefix the receiver already holds.
     if (!fd.valid() || !hashPrefix(fd.get(), span.length, hash, buffer)) {
         push(Item{Item::Kind::Skip, span.index, 0, {}});
@@ -224,6 +227,7 @@ void EntriesSource::streamFile(const Span& span) {
         // Changed while it was read: the hash of the file as it is now, so that the
         // receiver's check fails rather than a wrong file passing.
         FileHash again;
+        buffer.resize(kChunk);
         hashPrefix(fd.get(), std::min<qint64>(size, after.st_size), again, buffer);
         whole = again.digestSoFar();
     }
