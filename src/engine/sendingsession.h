@@ -66,6 +66,7 @@ public:
     // is tried only with an identity to present in its TLS handshake.
     void setLaneEnabled(bool on) { m_laneEnabled = on; }
     void setLaneIdentity(std::shared_ptr<const LaneIdentity> identity);
+    const std::shared_ptr<const LaneIdentity>& laneIdentity() const { return m_laneIdentity; }
     bool laneEnabled() const { return m_laneEnabled; }
     // The send under way goes over the fast lane.
     bool onLane() const;

@@ -3,10 +3,12 @@
 // the page, the tabs and the status bar.
 
 #include <QCheckBox>
+#include <QDesktopServices>
 #include <QFrame>
 #include <QLineEdit>
 #include <QPointer>
 #include <QPushButton>
+#include <QUrl>
 
 #include "common/outcometext.h"
 #include "discovery/peerbrowser.h"
@@ -49,9 +51,18 @@ void TFormruvo::ServidorOffer(const ReceivingService::Offer& offer) {
         senderText(offer.address, m_browser ? m_browser->peers() : QList<PeerBrowser::Peer>());
     DireccionRecibida->setToolTip(sender);
     DireccionRecibida->setAccessibleDescription(sender);
-    FicheroRecibido->setText(offer.name);
-    TamanoRecibido->setText(QString::number(offer.size));
-    MegasRecibidos->setText(FormatMegabytes(offer.size));
+    // Several entries show their count (the name of what was offered in the tooltip), a
+    // text says so; the size is the total.
+    const qint64 size =
+        offer.kind == TransferOffer::Kind::Text ? offer.text.toUtf8().size() : offer.size;
+    FicheroRecibido->setText(offer.kind == TransferOffer::Kind::Entries
+                                 ? QStringLiteral("%1 archivos").arg(offer.fileCount)
+                             : offer.kind == TransferOffer::Kind::Text ? QStringLiteral("Texto")
+                                                                       : offer.name);
+    FicheroRecibido->setToolTip(offer.kind == TransferOffer::Kind::Entries ? offer.name
+                                                                           : QString());
+    TamanoRecibido->setText(QString::number(size));
+    MegasRecibidos->setText(FormatMegabytes(size));
     CancelarRecepcion->setEnabled(true);
     Recibir->setEnabled(true);
     // Behind other windows an offer is easy to miss: the desktop tells of it too, when the
@@ -192,5 +203,22 @@ void TFormruvo::ServidorClientDisconnect(Outcome outcome, bool listening) {
     if (outcome != Outcome::Declined && outcome != Outcome::PeerLeft &&
         outcome != Outcome::CancelledByPeer) {
         BarraEstado->SetPanelText(1, outcomeText(outcome, Side::Receiving));
+    }
+    const ReceivingService::Offer& offer = m_receiving->offer();
+    if (outcome == Outcome::Received && offer.kind == TransferOffer::Kind::Text) {
+        m_dialogs->showTextLater(this, offer.text, [] {});
+    } else if ((outcome == Outcome::Received || outcome == Outcome::Incomplete) &&
+               offer.kind == TransferOffer::Kind::Entries) {
+        // Where several files went is worth a look: the folder opens on request.
+        const QString folder = m_receiving->targetFolder();
+        const QString text = QStringLiteral("%1 %2 archivos en %3. ¿Abrir la carpeta?")
+                                 .arg(outcomeText(outcome, Side::Receiving))
+                                 .arg(offer.fileCount)
+                                 .arg(folder);
+        m_dialogs->askYesNoLater(this, text, [folder](bool yes) {
+            if (yes) {
+                QDesktopServices::openUrl(QUrl::fromLocalFile(folder));
+            }
+        });
     }
 }
