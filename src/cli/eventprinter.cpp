@@ -106,9 +106,8 @@ QString verdictName(FileVerdict verdict) {
 QString verdictText(FileVerdict verdict) {
     switch (verdict) {
         case FileVerdict::Arrived:
-            return QStringLiteral("llego");
         case FileVerdict::AlreadyThere:
-            return QStringLiteral("ya estaba completo");
+            break;
         case FileVerdict::Mismatch:
             return QStringLiteral("no llego: el archivo no coincide");
         case FileVerdict::WriteFailed:
@@ -159,6 +158,9 @@ void EventPrinter::fileEnded(const QString& path, FileVerdict verdict) {
                                                         verdict == FileVerdict::AlreadyThere}})
                  .toJson(QJsonDocument::Compact));
         return;
+    }
+    if (verdict == FileVerdict::Arrived || verdict == FileVerdict::AlreadyThere) {
+        return;  // for people, the files that did not arrive; the outcome says the rest
     }
     endBar();
     print(QStringLiteral("%1: %2").arg(path, verdictText(verdict)));

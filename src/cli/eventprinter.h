@@ -25,8 +25,9 @@ public:
     // A send of several entries or of a text begins: `what` says what ("3 archivos",
     // "fotos", "un texto").
     void startMany(const QString& what, qint64 size, const QString& address);
-    // One file of several begins, or ended; `result` names how for scripts ("arrived",
-    // "already-there", "mismatch", "write-failed", "not-created", "unreadable").
+    // One file of several begins, or ended; in JSON `result` names how for scripts
+    // ("arrived", "already-there", "mismatch", "write-failed", "not-created", "unreadable").
+    // Otherwise only a file that did not arrive is named, with the reason.
     void fileStarted(const QString& path, qint64 size);
     void fileEnded(const QString& path, FileVerdict verdict);
     // A text received: printed as it is (JSON: a "text" event carrying it).
