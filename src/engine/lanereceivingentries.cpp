@@ -156,19 +156,12 @@ void LaneReceivingSession::acceptEntries(const QString& folder) {
             startEntriesIfProved();
         }
     });
-    connect(sink, &EntriesSink::fileWritten, this,
-            [this](quint32 index, entrieswire::FileCode code, const QByteArray& path) {
-                if (m_ended) {
-                    return;
-                }
-                send(entrieswire::fileResult(index, code));
-                m_entries->failed = m_entries->failed || code != entrieswire::FileCode::Ok;
-                emit fileEnded(QString::fromUtf8(path), verdictOf(code));
-            });
+    connect(sink, &EntriesSink::filesWritten, this, &LaneReceivingSession::entriesWritten);
     connect(sink, &EntriesSink::allDone, this, [this] {
         if (m_ended || m_phase != Phase::Checking) {
             return;
         }
+        entriesWritten();  // every result goes before the verdict
         const bool whole = !m_entries->failed;
         send(lanewire::result(whole ? lanewire::ResultCode::Ok
                                     : lanewire::ResultCode::HashMismatch));
@@ -184,6 +177,28 @@ void LaneReceivingSession::acceptEntries(const QString& folder) {
         emit diskFull();
     });
     sink->plan(e.manifest);
+}
+
+void LaneReceivingSession::entriesWritten() {
+    if (m_ended || !m_entries || !m_entries->sink) {
+        return;
+    }
+    // The results of every file written meanwhile go out together.
+    QByteArray results;
+    const std::vector<EntriesSink::Written> written = m_entries->sink->takeWritten();
+    for (const EntriesSink::Written& file : written) {
+        results += entrieswire::fileResult(file.index, file.code);
+        m_entries->failed = m_entries->failed || file.code != entrieswire::FileCode::Ok;
+    }
+    if (!results.isEmpty()) {
+        send(results);
+    }
+    for (const EntriesSink::Written& file : written) {
+        if (m_ended) {
+            return;  // a listener ended the transfer: nothing more is said
+        }
+        emit fileEnded(QString::fromUtf8(file.path), verdictOf(file.code));
+    }
 }
 
 void LaneReceivingSession::entriesPlanned() {

@@ -126,6 +126,7 @@ private:
     void takeText(const QByteArray& payload);
     void acceptEntries(const QString& folder);
     void entriesPlanned();
+    void entriesWritten();
     void takeEntryProof(const QByteArray& payload);
     void startEntriesIfProved();
     void takeFile(const QByteArray& payload);

@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <utility>
 
 #include "lane/entries/receivefolder.h"
 #include "lane/entries/uniquefd.h"
@@ -157,6 +158,11 @@ void EntriesSink::finishAll(std::vector<entries::Entry> folders) {
     queue(std::move(command));
 }
 
+std::vector<EntriesSink::Written> EntriesSink::takeWritten() {
+    const std::lock_guard lock(m_mutex);
+    return std::exchange(m_written, {});
+}
+
 void EntriesSink::retry() {
     {
         const std::lock_guard lock(m_mutex);
@@ -215,7 +221,15 @@ void EntriesSink::run() {
     Writing writing;
     bool open = false;
     const auto result = [this](quint32 index, FileCode code, const QByteArray& path) {
-        post([this, index, code, path] { emit fileWritten(index, code, path); });
+        bool first = false;
+        {
+            const std::lock_guard lock(m_mutex);
+            first = m_written.empty();
+            m_written.push_back({index, code, path});
+        }
+        if (first) {
+            post([this] { emit filesWritten(); });
+        }
     };
     for (;;) {
         Command command;
@@ -252,8 +266,12 @@ void EntriesSink::run() {
                     break;
                 }
                 writing.fd = std::move(file.fd);
-                // Bytes past the proved length are not the sender's: they are written over.
-                if (::ftruncate(writing.fd.get(), command.offset) != 0 ||
+                // Bytes past the proved length are not the sender's: they go. A file of that
+                // length already is left alone: truncating it would make ext4 write it back
+                // at its close (its guard for files replaced by truncation), a disk write per
+                // small file.
+                if ((file.length > command.offset &&
+                     ::ftruncate(writing.fd.get(), command.offset) != 0) ||
                     !hashPrefix(writing.fd.get(), command.offset, writing.hash,
                                 [this] { return stopping(); })) {
                     writing.failure = FileCode::WriteFailed;

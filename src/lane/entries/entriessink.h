@@ -63,11 +63,22 @@ public:
     // Ends the work at once and waits for the thread; nothing more is signalled.
     void stop();
 
+    // A file ended: where it was written (relative, in normal form C) and how.
+    struct Written {
+        quint32 index = 0;
+        entrieswire::FileCode code = entrieswire::FileCode::Ok;
+        QByteArray path;
+    };
+    // The files ended since the last call, in order.
+    std::vector<Written> takeWritten();
+
 signals:
     void planned(const EntriesSink::Plan& plan);
     void prefixHashed(quint32 index, const QByteArray& hash);
-    // A file ended: `path` is where it was written (relative, in normal form C).
-    void fileWritten(quint32 index, entrieswire::FileCode code, const QByteArray& path);
+    // Files ended (takeWritten() gives them). One signal stands for every file that ends
+    // before it is taken, so that many small files cost one wake-up of the reader's thread,
+    // not one each.
+    void filesWritten();
     void drained();
     void diskFull();
     void allDone();
@@ -97,6 +108,7 @@ private:
     mutable std::mutex m_mutex;
     std::condition_variable m_wake;
     std::deque<Command> m_commands;
+    std::vector<Written> m_written;
     qsizetype m_queuedBytes = 0;
     bool m_retry = false;
     bool m_stop = false;
