@@ -207,6 +207,9 @@ void LaneReceivingSession::entriesPlanned() {
     for (const QByteArray& folder : e.plan.failedFolders) {
         e.failed = true;
         emit fileEnded(listedPath(folder), FileVerdict::NotCreated);
+        if (m_ended) {
+            return;  // a listener ended the transfer
+        }
     }
     m_prefix = 0;
     for (const entrieswire::PlanItem& item : e.plan.items) {
@@ -214,6 +217,9 @@ void LaneReceivingSession::entriesPlanned() {
             e.skipped.insert(item.index);
             e.failed = true;
             emit fileEnded(listedPath(list[item.index].path), FileVerdict::NotCreated);
+            if (m_ended) {
+                return;
+            }
         } else {
             e.prove[item.index] = item.length;
             m_prefix += item.length;
@@ -264,6 +270,9 @@ void LaneReceivingSession::startEntriesIfProved() {
             e.skipped.insert(index);
             e.done += length;
             emit fileEnded(listedPath(list[index].path), FileVerdict::AlreadyThere);
+            if (m_ended) {
+                return;
+            }
         }
     }
     for (quint32 index = 0; index < list.size(); ++index) {

@@ -121,9 +121,12 @@ void LaneSendingSession::takePlan(const QByteArray& payload) {
                 }
             });
     connect(e.source.get(), &EntriesSource::itemReady, this, &LaneSendingSession::pumpEntries);
+    e.failed = e.failed || !e.refused.empty();
     for (const quint32 index : e.refused) {
         emit fileEnded(e.pathOf(index), FileVerdict::NotCreated);
-        e.failed = true;
+        if (m_ended) {
+            return;  // a listener ended the send
+        }
     }
     if (prefixes.empty()) {
         streamEntries({});  // nothing to prove: no round trip before the data
@@ -169,6 +172,9 @@ void LaneSendingSession::streamEntries(const std::vector<quint32>& restart) {
             // The receiver holds it whole: not sent again.
             e.done += offset;
             emit fileEnded(e.pathOf(index), FileVerdict::AlreadyThere);
+            if (m_ended) {
+                return;
+            }
             continue;
         }
         files.push_back({index, offset});
@@ -178,6 +184,9 @@ void LaneSendingSession::streamEntries(const std::vector<quint32>& restart) {
     e.source->stream(std::move(files));
     emit started();
     emit progress(e.done, m_file.size);
+    if (m_ended) {
+        return;
+    }
     if (m_userPaused) {
         send(lanewire::frame(lanewire::Type::Pause));
         emit pausedForUser();
@@ -204,6 +213,9 @@ void LaneSendingSession::pumpEntries() {
                 e.done += item->offset;
                 send(entrieswire::file(item->index, item->offset));
                 emit fileStarted(e.pathOf(item->index), e.sizeOf(item->index));
+                if (m_ended) {
+                    return;
+                }
                 break;
             case Kind::Chunk:
                 m_socket->write(lanewire::dataHeader(item->bytes.size()));
@@ -217,9 +229,12 @@ void LaneSendingSession::pumpEntries() {
                 break;
             case Kind::Skip:
                 send(entrieswire::fileSkip(item->index));
-                emit fileEnded(e.pathOf(item->index), FileVerdict::Unreadable);
                 e.failed = true;
                 ++e.filesSent;
+                emit fileEnded(e.pathOf(item->index), FileVerdict::Unreadable);
+                if (m_ended) {
+                    return;
+                }
                 break;
         }
     }

@@ -319,8 +319,10 @@ void LaneSendingSession::finish(End end) {
     m_greetingTimer.stop();
     delete m_source;  // stops its thread; what it posted goes with it
     m_source = nullptr;
-    if (m_entries) {
-        m_entries->source.reset();
+    if (m_entries && m_entries->source) {
+        // Later, and silenced: finish() may run inside one of the reader's own signals.
+        m_entries->source->disconnect(this);
+        m_entries->source.release()->deleteLater();
     }
     if (m_socket) {
         closeGently(m_socket);

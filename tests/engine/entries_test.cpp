@@ -271,6 +271,45 @@ TEST_F(EntriesTest, AFileThatCannotArriveIsReportedByNameAndTheOthersArrive) {
     EXPECT_EQ(readFile(dst(QStringLiteral("c/cuatro (1).txt"))), QByteArray("cuatro"));
 }
 
+// A view that ends the transfer from its handler of a file's report (the first file whose
+// name is refused, or the first that arrives) ends it once, and nothing is reported after.
+TEST_F(EntriesTest, EndingTheTransferFromAFileReportEndsItOnce) {
+    for (int i = 0; i < 5; ++i) {
+        put(QStringLiteral("v/%1.txt").arg(i), QByteArray(70000 + i, 'x'));
+    }
+    ASSERT_TRUE(QDir().mkpath(dst(QStringLiteral("v/0.txt"))));  // refused by name
+    for (const bool senderSide : {true, false}) {
+        SCOPED_TRACE(senderSide ? "the sender" : "the receiver");
+        int afterEnd = 0;
+        bool ended = false;
+        QObject* const role = senderSide ? static_cast<QObject*>(&sender.session)
+                                         : static_cast<QObject*>(&receiver.service);
+        const auto onFile = [&] {
+            if (ended) {
+                ++afterEnd;
+                return;
+            }
+            ended = true;
+            if (senderSide) {
+                sender.session.cancel();
+            } else {
+                receiver.service.cancel();
+            }
+        };
+        const QMetaObject::Connection watch =
+            senderSide
+                ? QObject::connect(&sender.session, &SendingSession::fileEnded, role, onFile)
+                : QObject::connect(&receiver.service, &ReceivingService::fileEnded, role, onFile);
+        sendAll({QStringLiteral("v")});
+        ASSERT_TRUE(bothEnded());
+        QTest::qWait(200);
+        QObject::disconnect(watch);
+        EXPECT_EQ(sender.ended.size(), 1);
+        EXPECT_EQ(receiver.ended.size(), 1);
+        EXPECT_EQ(afterEnd, 0);
+    }
+}
+
 TEST_F(EntriesTest, ATextOfTheLargestSizeArrivesAndOneByteMoreIsNotOffered) {
     QString text = QStringLiteral("línea\tcon tab\r\n");
     while (text.toUtf8().size() < lanewire::kMaxTextBytes) {
