@@ -107,13 +107,14 @@ void LaneReceivingSession::readPeer() {
                 break;
             }
             if (!lanewire::greetingVersion(m_greeting) ||
-                *lanewire::greetingVersion(m_greeting) < lanewire::kVersion) {
+                *lanewire::greetingVersion(m_greeting) < lanewire::kOldestVersion) {
                 finish(End::Gone);  // a stray client or an older lane: dropped, nothing said
                 return;
             }
-            // The version chosen: the sender's, at most this end's.
-            send(lanewire::greeting(
-                std::min(*lanewire::greetingVersion(m_greeting), lanewire::kVersion)));
+            // The version chosen: the sender's, at most this end's. A version 2 sender offers
+            // one file at a time (or pairs), and the frames of several entries are not its.
+            m_version = std::min(*lanewire::greetingVersion(m_greeting), lanewire::kVersion);
+            send(lanewire::greeting(m_version));
             m_phase = Phase::Waiting;
             continue;
         }
@@ -168,7 +169,7 @@ bool LaneReceivingSession::holdingInput() const {
 
 void LaneReceivingSession::handle(lanewire::Type type, const QByteArray& payload) {
     using lanewire::Type;
-    if (handleEntries(type, payload)) {
+    if (m_version >= lanewire::kEntriesVersion && handleEntries(type, payload)) {
         return;
     }
     switch (type) {

@@ -148,6 +148,7 @@ private:
     QString m_address;
     lanewire::FrameReader m_reader;
     QByteArray m_greeting;
+    quint16 m_version = 0;  // the version chosen in the greeting
     Phase m_phase = Phase::Greeting;
     bool m_busy;
     QTimer m_silence;  // a peer that says nothing for a while is closed

@@ -19,6 +19,8 @@ namespace lanewire {
 // still takes one file per offer.
 constexpr quint16 kVersion = 3;
 constexpr quint16 kEntriesVersion = 3;
+// The oldest version still spoken: one file per offer, the sender's name and pairing.
+constexpr quint16 kOldestVersion = 2;
 constexpr qsizetype kGreetingSize = 10;  // "RUVOLANE" and the version
 constexpr qsizetype kHeaderSize = 5;
 constexpr qsizetype kMaxData = 256 * 1024;
