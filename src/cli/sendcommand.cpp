@@ -38,6 +38,9 @@ QString skipReason(const entries::Skipped& skipped) {
 SendCommand::SendCommand(const CliOptions& options, EventPrinter& printer, QObject* parent)
     : QObject(parent), m_options(options), m_printer(printer), m_session(options.port, nullptr) {
     m_session.setLaneEnabled(!options.classic);
+    // One file, several or a text: another identity at a remembered address is taken only
+    // when the user said so.
+    m_session.setAcceptNewIdentity(options.acceptNewIdentity);
     if (!options.classic) {
         QString error;
         const auto identity =
@@ -101,7 +104,6 @@ void SendCommand::start() {
         return;
     }
     m_printer.start(path, m_session.file()->size, m_options.address);
-    m_session.setAcceptNewIdentity(m_options.acceptNewIdentity);
     m_session.start(m_options.address);
 }
 
