@@ -9,7 +9,9 @@
 # also across two network namespaces joined by a veth pair with MTU 1500. Each link with
 # both ends on one CPU and on two. Last, the peak memory of a Ruvo pair for a 1 MiB file
 # and for a big one (the file and its received copy take twice its size in $TMPDIR), and
-# which goals are met.
+# which goals are met. Then offers of several files over the lane (ruvo-cli to ruvo-cli):
+# 2000 files of 4 KiB against one file of the same total, and a folder of 8 files against
+# one file of the big size (skipped with the big size 0).
 #
 #   bench/run.sh [size-in-MiB (default 64)] [big-file-MiB for the memory check (default
 #                1024; 0 skips it)] [runs of each pair (default 1)]
@@ -317,6 +319,81 @@ if [ "$big_mib" -gt 0 ]; then
   # 2 MB = 2 * 10^6 bytes, in KiB.
   goal "peak memory, receiver: growth (KiB) <= 1953" "$((big_r - small_r))" "x <= 1953"
   goal "peak memory, sender: growth (KiB) <= 1953" "$((big_s - small_s))" "x <= 1953"
+fi
+
+# cli_lane <path>: ruvo-cli sends the file or folder at <path> to ruvo-cli over the fast
+# lane (loopback, receiver on the first CPU, sender on the last), each with a configuration
+# folder of its own; sets ms (from the sender's start to the receiver's end, both processes'
+# start-up and the TLS handshake included, as for every case it is compared with).
+cli_lane() {
+  local payload=$1 port=$((20000 + RANDOM % 20000)) out=$work/entries
+  rm -rf "$out" && mkdir -p "$out/recv" "$out/cfg-r" "$out/cfg-s"
+  XDG_CONFIG_HOME=$out/cfg-r taskset -c 0 "$cli" receive --dir "$out/recv" --accept --once \
+    --no-announce --port "$port" >"$out/log-r" 2>&1 &
+  local receiver=$! tries
+  for ((tries = 0; tries < 100; tries++)); do
+    grep -q "Esperando ofertas" "$out/log-r" 2>/dev/null && break
+    sleep 0.05
+  done
+  local start end
+  start=$(date +%s%N)
+  XDG_CONFIG_HOME=$out/cfg-s taskset -c "$last_cpu" "$cli" send "$payload" 127.0.0.1 \
+    --port "$port" >"$out/log-s" 2>&1
+  wait "$receiver"
+  end=$(date +%s%N)
+  ms=$(((end - start) / 1000000))
+  [ "$ms" -gt 0 ] || ms=1
+  diff -r "$payload" "$out/recv/$(basename "$payload")" >/dev/null || {
+    echo "entries: the received copy of $(basename "$payload") differs"
+    exit 1
+  }
+  rm -rf "$out"
+}
+
+# cli_lane_best <path>: the fastest of <runs> runs, in ms.
+cli_lane_best() {
+  local best="" run
+  for ((run = 0; run < runs; run++)); do
+    cli_lane "$1"
+    if [ -z "$best" ] || [ "$ms" -lt "$best" ]; then best=$ms; fi
+  done
+  ms=$best
+}
+
+echo
+echo "Several files in one offer over the lane (ruvo-cli to ruvo-cli, loopback, two CPUs; ms"
+echo "from the sender's start to the receiver's end, start-up and handshake included):"
+many=$work/many
+mkdir -p "$many"
+head -c $((2000 * 4096)) /dev/urandom >"$work/many.bin"
+split -a 4 -d -b 4096 "$work/many.bin" "$many/f"
+cli_lane_best "$many"
+many_ms=$ms
+cli_lane_best "$work/many.bin"
+one_ms=$ms
+printf "  2000 files x 4 KiB: %6d ms   one file of 8000 KiB: %6d ms   ratio %.2f\n" \
+  "$many_ms" "$one_ms" "$(awk -v a="$many_ms" -v b="$one_ms" 'BEGIN {print a / b}')"
+goal "2000 x 4 KiB / one 8000 KiB file (time) <= 3" \
+  "$(awk -v a="$many_ms" -v b="$one_ms" 'BEGIN {printf "%.2f", a / b}')" "x <= 3"
+rm -rf "$many" "$work/many.bin"
+if [ "$big_mib" -gt 0 ]; then
+  folder=$work/folder
+  mkdir -p "$folder"
+  for i in 1 2 3 4 5 6 7 8; do
+    head -c $((big_mib * 1048576 / 8)) /dev/urandom >"$folder/part$i.bin"
+  done
+  cat "$folder"/part*.bin >"$work/whole.bin"
+  sync "$folder" "$work/whole.bin"
+  cli_lane_best "$folder"
+  folder_ms=$ms
+  cli_lane_best "$work/whole.bin"
+  whole_ms=$ms
+  printf "  folder of 8 x %d MiB: %6d ms   one file of %d MiB: %6d ms   ratio %.2f\n" \
+    $((big_mib / 8)) "$folder_ms" "$big_mib" "$whole_ms" \
+    "$(awk -v a="$folder_ms" -v b="$whole_ms" 'BEGIN {print a / b}')"
+  goal "folder of 8 files / one file of $big_mib MiB (time) <= 1.1" \
+    "$(awk -v a="$folder_ms" -v b="$whole_ms" 'BEGIN {printf "%.2f", a / b}')" "x <= 1.1"
+  rm -rf "$folder" "$work/whole.bin"
 fi
 
 goal "longest gap of a Ruvo window, $size_mib MiB runs (ms) < 20" "$max_gap" "x < 20"

@@ -32,6 +32,7 @@ targets=(
   "lanereceiver 8192"
   "lanesender 4096"
   "lanesession 512"
+  "entriessession 512"
   "manifest 8192"
   "localsendserver 1024"
 )

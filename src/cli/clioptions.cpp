@@ -9,7 +9,7 @@ bool takesValue(const QString& name) {
     return name == QLatin1String("--port") || name == QLatin1String("--wait") ||
            name == QLatin1String("--dir") || name == QLatin1String("--continue") ||
            name == QLatin1String("--name") || name == QLatin1String("--localsend-port") ||
-           name == QLatin1String("--localsend-pin");
+           name == QLatin1String("--localsend-pin") || name == QLatin1String("--text");
 }
 
 Command commandNamed(const QString& word) {
@@ -94,6 +94,13 @@ bool takeOption(const QString& name, const QString& value, CliOptions& options) 
         options.acceptTrusted = true;
     } else if (name == QLatin1String("--name")) {
         options.name = value;
+    } else if (name == QLatin1String("--text")) {
+        if (value.isEmpty()) {
+            options.error = QStringLiteral("Falta el texto de --text");
+            return false;
+        }
+        options.text = value;
+        options.textGiven = true;
     } else if (name == QLatin1String("--list")) {
         options.listTrusted = true;
     } else if (name == QLatin1String("--ask")) {
@@ -193,12 +200,29 @@ CliOptions parseCliOptions(const QStringList& arguments) {
     const qsizetype wanted = command == Command::Send                       ? 3
                              : takesFingerprint || command == Command::Pair ? 2
                                                                             : 1;
-    // To a LocalSend device several files and folders go at once.
-    if (command == Command::Send && positional.size() >= 3 &&
-        positional.last().startsWith(QLatin1String("localsend://"), Qt::CaseInsensitive)) {
+    if (command == Command::Send && options.textGiven) {
+        // A text instead of files: only the address follows.
+        if (positional.size() < 2) {
+            options.error = QStringLiteral("Falta la direccion");
+        } else if (positional.size() > 2) {
+            options.error = QStringLiteral("Con --text no se envian archivos: %1")
+                                .arg(positional.mid(1, positional.size() - 2).join(u' '));
+        } else {
+            options.address = positional.at(1);
+            if (options.toLocalSend()) {
+                options.error =
+                    QStringLiteral("--text solo va a una copia de Ruvo, no a localsend://");
+            } else {
+                options.command = command;
+            }
+        }
+        return options;
+    }
+    if (command == Command::Send && positional.size() > wanted) {
+        // Several files and folders, the address last (a Ruvo copy or a LocalSend device).
         options.command = command;
-        options.files = positional.mid(1, positional.size() - 2);
-        options.file = options.files.first();
+        options.paths = positional.mid(1, positional.size() - 2);
+        options.file = options.paths.front();
         options.address = positional.last();
         return options;
     }
@@ -220,6 +244,7 @@ CliOptions parseCliOptions(const QStringList& arguments) {
         options.command = command;
         if (command == Command::Send) {
             options.file = positional.at(1);
+            options.paths = QStringList{options.file};
             options.address = positional.at(2);
         } else if (command == Command::Pair) {
             options.address = positional.at(1);
@@ -228,6 +253,10 @@ CliOptions parseCliOptions(const QStringList& arguments) {
         }
     }
     return options;
+}
+
+bool CliOptions::toLocalSend() const {
+    return address.startsWith(QLatin1String("localsend://"), Qt::CaseInsensitive);
 }
 
 namespace {
@@ -240,6 +269,11 @@ const char* const kSendHelp =
     "            --accept-new-identity  envia igual y recuerda la identidad nueva\n"
     "          A un equipo conocido que no responde por la via rapida no se le envia sin\n"
     "          cifrar salvo con --classic.\n"
+    "          Varios archivos y carpetas van en una oferta, en su orden (los enlaces\n"
+    "          dentro de una carpeta se omiten); a un receptor clasico, un archivo por\n"
+    "          oferta. Sale con 0 solo si llego todo.\n"
+    "            --text TEXTO  ofrece un texto corto en lugar de archivos (no a\n"
+    "                          localsend://)\n"
     "          A localsend://EQUIPO[:PUERTO] (un telefono con LocalSend; puerto 53317 por\n"
     "          omision) van uno o mas archivos y carpetas; --localsend-pin da su PIN.\n";
 const char* const kPairHelp =
@@ -290,7 +324,9 @@ const char* const kExitHelp =
 QString cliUsage(CliOptions::Command command) {
     const QString send = QStringLiteral(
         "  ruvo-cli send [--port N] [--classic | --accept-new-identity] [--json]\n"
-        "                [--] ARCHIVO DIRECCION[:PUERTO]\n"
+        "                [--] ARCHIVO... DIRECCION[:PUERTO]\n"
+        "  ruvo-cli send [--port N] [--accept-new-identity] [--json] --text TEXTO\n"
+        "                DIRECCION[:PUERTO]\n"
         "  ruvo-cli send [--localsend-pin PIN] [--json] [--] RUTA... "
         "localsend://EQUIPO[:PUERTO]\n");
     const QString receive = QStringLiteral(

@@ -12,9 +12,11 @@ struct CliOptions {
 
     Command command = Command::None;
     Command helpFor = Command::None;  // Help: the subcommand whose help was asked for
-    QString file;                     // send: the file to offer
-    QStringList files;                // send to localsend://: every file and folder
-    QString address;                  // send, pair: where to (HOST or HOST:PORT)
+    QString file;                     // send: the first file or folder to offer
+    QStringList paths;                // send: every file and folder to offer, in order
+    QString text;                     // send --text: a short text instead of files
+    bool textGiven = false;
+    QString address;         // send, pair: where to (HOST, HOST:PORT or localsend://HOST)
     QString folder;          // receive: empty for the window's setting, else the desktop or home
     bool acceptAll = false;  // receive: accept every offer without asking
     bool acceptTrusted = false;  // receive: accept trusted senders, decline or ask the others
@@ -35,6 +37,9 @@ struct CliOptions {
     QString name;              // trust: --name
     bool listTrusted = false;  // trust --list
     QString error;             // the mistake in the command line, in one line; empty when none
+
+    // send: the address is a LocalSend device's (localsend://HOST[:PORT]).
+    bool toLocalSend() const;
 };
 
 CliOptions parseCliOptions(const QStringList& arguments);

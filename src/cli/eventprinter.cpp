@@ -90,9 +90,112 @@ QString senderText(const TransferOffer& offer) {
                                      .arg(name, fingerprint::shortForm(offer.senderFingerprint));
 }
 
+namespace {
+
+QString verdictName(FileVerdict verdict) {
+    switch (verdict) {
+        case FileVerdict::Arrived:
+            return QStringLiteral("arrived");
+        case FileVerdict::AlreadyThere:
+            return QStringLiteral("already-there");
+        case FileVerdict::Mismatch:
+            return QStringLiteral("mismatch");
+        case FileVerdict::WriteFailed:
+            return QStringLiteral("write-failed");
+        case FileVerdict::NotCreated:
+            return QStringLiteral("not-created");
+        case FileVerdict::Interrupted:
+            return QStringLiteral("interrupted");
+        case FileVerdict::Unreadable:
+            break;
+    }
+    return QStringLiteral("unreadable");
+}
+
+QString verdictText(FileVerdict verdict) {
+    switch (verdict) {
+        case FileVerdict::Arrived:
+        case FileVerdict::AlreadyThere:
+            break;
+        case FileVerdict::Mismatch:
+            return QStringLiteral("no llego: el archivo no coincide");
+        case FileVerdict::WriteFailed:
+            return QStringLiteral("no llego: no se puede escribir el archivo");
+        case FileVerdict::NotCreated:
+            return QStringLiteral(
+                "no llego: su nombre lo ocupa un enlace, una carpeta u otra cosa");
+        case FileVerdict::Interrupted:
+            return QStringLiteral("no llego: el envio se corto");
+        case FileVerdict::Unreadable:
+            break;
+    }
+    return QStringLiteral("no llego: no se puede leer el archivo");
+}
+
+}  // namespace
+
+void EventPrinter::startMany(const QString& what, qint64 size, const QString& address) {
+    if (m_style == Style::Json) {
+        json(QJsonDocument(QJsonObject{{QStringLiteral("event"), QStringLiteral("start")},
+                                       {QStringLiteral("name"), what},
+                                       {QStringLiteral("size"), size},
+                                       {QStringLiteral("address"), address}})
+                 .toJson(QJsonDocument::Compact));
+        return;
+    }
+    print(QStringLiteral("Enviando %1 (%2 bytes, %3) a %4")
+              .arg(what)
+              .arg(size)
+              .arg(humanBytes(static_cast<double>(size)), address));
+}
+
+void EventPrinter::fileStarted(const QString& path, qint64 size) {
+    if (m_style == Style::Json) {
+        json(QJsonDocument(QJsonObject{{QStringLiteral("event"), QStringLiteral("file-start")},
+                                       {QStringLiteral("path"), path},
+                                       {QStringLiteral("size"), size}})
+                 .toJson(QJsonDocument::Compact));
+    }
+    // On a terminal or in a log the bar and each file's end say enough.
+}
+
+void EventPrinter::fileEnded(const QString& path, FileVerdict verdict) {
+    if (m_style == Style::Json) {
+        json(QJsonDocument(
+                 QJsonObject{{QStringLiteral("event"), QStringLiteral("file-end")},
+                             {QStringLiteral("path"), path},
+                             {QStringLiteral("result"), verdictName(verdict)},
+                             {QStringLiteral("ok"), verdict == FileVerdict::Arrived ||
+                                                        verdict == FileVerdict::AlreadyThere}})
+                 .toJson(QJsonDocument::Compact));
+        return;
+    }
+    if (verdict == FileVerdict::Arrived || verdict == FileVerdict::AlreadyThere) {
+        return;  // for people, the files that did not arrive; the outcome says the rest
+    }
+    endBar();
+    print(QStringLiteral("%1: %2").arg(path, verdictText(verdict)));
+}
+
+void EventPrinter::text(const QString& text) {
+    if (m_style == Style::Json) {
+        json(QJsonDocument(QJsonObject{{QStringLiteral("event"), QStringLiteral("text")},
+                                       {QStringLiteral("text"), text}})
+                 .toJson(QJsonDocument::Compact));
+        return;
+    }
+    endBar();
+    print(QStringLiteral("Texto recibido:"));
+    print(text);
+}
+
 void EventPrinter::offer(const TransferOffer& offer) {
+    const QString kind = offer.kind == TransferOffer::Kind::Text      ? QStringLiteral("text")
+                         : offer.kind == TransferOffer::Kind::Entries ? QStringLiteral("entries")
+                                                                      : QStringLiteral("file");
     if (m_style == Style::Json) {
         QJsonObject event{{QStringLiteral("event"), QStringLiteral("offer")},
+                          {QStringLiteral("kind"), kind},
                           {QStringLiteral("name"), offer.name},
                           {QStringLiteral("size"), offer.size},
                           {QStringLiteral("address"), offer.address},
@@ -100,6 +203,10 @@ void EventPrinter::offer(const TransferOffer& offer) {
                           {QStringLiteral("fingerprint"), offer.senderFingerprint},
                           {QStringLiteral("sender"), offer.senderFingerprint},
                           {QStringLiteral("trusted"), offer.senderTrusted}};
+        if (offer.kind == TransferOffer::Kind::Entries) {
+            event.insert(QStringLiteral("files"), offer.fileCount);
+            event.insert(QStringLiteral("folders"), offer.folderCount);
+        }
         if (offer.viaLocalSend) {
             event.insert(QStringLiteral("localsend"), true);
             event.insert(QStringLiteral("count"), offer.fileCount);
@@ -119,10 +226,23 @@ void EventPrinter::offer(const TransferOffer& offer) {
                        offer.senderModel.isEmpty() ? QString()
                                                    : offer.senderModel + QStringLiteral(", "),
                        offer.address);
-    print(QStringLiteral("Oferta de %1: %2 (%3 bytes, %4)")
-              .arg(from, offer.name)
-              .arg(offer.size)
-              .arg(humanBytes(static_cast<double>(offer.size))));
+    if (offer.kind == TransferOffer::Kind::Text) {
+        print(QStringLiteral("Oferta de %1: un texto (%2 caracteres)")
+                  .arg(from)
+                  .arg(offer.text.size()));
+    } else if (offer.kind == TransferOffer::Kind::Entries) {
+        print(QStringLiteral("Oferta de %1: %2 (%3 archivos, %4 carpetas; %5 bytes, %6)")
+                  .arg(from, offer.name)
+                  .arg(offer.fileCount)
+                  .arg(offer.folderCount)
+                  .arg(offer.size)
+                  .arg(humanBytes(static_cast<double>(offer.size))));
+    } else {
+        print(QStringLiteral("Oferta de %1: %2 (%3 bytes, %4)")
+                  .arg(from, offer.name)
+                  .arg(offer.size)
+                  .arg(humanBytes(static_cast<double>(offer.size))));
+    }
     if (!offer.senderFingerprint.isEmpty()) {
         print(QStringLiteral("Remitente: %1").arg(senderText(offer)));
     }

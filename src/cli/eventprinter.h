@@ -22,6 +22,17 @@ public:
 
     // A send begins: which file goes where.
     void start(const QString& path, qint64 size, const QString& address);
+    // A send of several entries or of a text begins: `what` says what ("3 archivos",
+    // "fotos", "un texto").
+    void startMany(const QString& what, qint64 size, const QString& address);
+    // One file of several (lane entries, LocalSend) begins, or ended; in JSON `result` names
+    // how for scripts ("arrived", "already-there", "mismatch", "write-failed", "not-created",
+    // "unreadable", "interrupted"). Otherwise only a file that did not arrive is named, with
+    // the reason.
+    void fileStarted(const QString& path, qint64 size);
+    void fileEnded(const QString& path, FileVerdict verdict);
+    // A text received: printed as it is (JSON: a "text" event carrying it).
+    void text(const QString& text);
     // An offer, and who sends it when the lane could tell: "NAME (de confianza)" or
     // "NAME (sin verificar) XXXX XXXX XXXX XXXX" (senderText).
     void offer(const TransferOffer& offer);

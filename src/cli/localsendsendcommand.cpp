@@ -51,7 +51,7 @@ void LocalSendSendCommand::start() {
     m_where = QStringLiteral("%1:%2").arg(url.host()).arg(port);
 
     // Every file, and every file inside a folder, by its path from the folder given.
-    const entries::Collection collected = entries::collectEntries(m_options.files);
+    const entries::Collection collected = entries::collectEntries(m_options.paths);
     for (const entries::Skipped& skipped : collected.skipped) {
         m_printer.info(QStringLiteral("Se omite %1: %2").arg(skipped.path, skipReason(skipped)));
     }

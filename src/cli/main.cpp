@@ -95,7 +95,7 @@ int main(int argc, char** argv) {
     };
     // The commands start from the event loop: an outcome that comes at once (a wrong
     // address) then ends the loop as any later one does.
-    if (options.command == CliOptions::Command::Send && !options.files.isEmpty()) {
+    if (options.command == CliOptions::Command::Send && options.toLocalSend()) {
         localSend = std::make_unique<LocalSendSendCommand>(options, printer);
         QObject::connect(localSend.get(), &LocalSendSendCommand::finished, &app, finish);
         closer = std::make_unique<SignalCloser>([&localSend] { localSend->cancel(); });

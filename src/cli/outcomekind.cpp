@@ -36,6 +36,10 @@ QString outcomeKind(Outcome outcome) {
             return QStringLiteral("identity-changed");
         case Outcome::LaneUnanswered:
             return QStringLiteral("lane-unanswered");
+        case Outcome::Incomplete:
+            return QStringLiteral("incomplete");
+        case Outcome::NeedsLane:
+            return QStringLiteral("needs-lane");
     }
     return QStringLiteral("error");
 }

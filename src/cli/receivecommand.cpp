@@ -54,6 +54,11 @@ ReceiveCommand::ReceiveCommand(const CliOptions& options, const QString& folder,
                 }
             });
     connect(&m_service, &ReceivingService::offerArrived, this, &ReceiveCommand::offered);
+    connect(
+        &m_service, &ReceivingService::fileEnded, this,
+        [this](const QString& path, FileVerdict verdict) { m_printer.fileEnded(path, verdict); });
+    connect(&m_service, &ReceivingService::fileStarted, this,
+            [this](const QString& path, qint64 size) { m_printer.fileStarted(path, size); });
     connect(&m_service, &ReceivingService::questionAsked, this, &ReceiveCommand::asked);
     connect(&m_service, &ReceivingService::progress, this,
             [this](const TransferProgress& p) { m_printer.progress(p); });
@@ -77,11 +82,6 @@ ReceiveCommand::ReceiveCommand(const CliOptions& options, const QString& folder,
     });
     connect(&m_service, &ReceivingService::receptionEnded, this,
             [this](Outcome outcome, bool) { ended(outcome); });
-    connect(&m_service, &ReceivingService::fileEnded, this,
-            [this](const QString& path, Outcome outcome) {
-                m_printer.info(
-                    QStringLiteral("%1 %2").arg(outcomeText(outcome, Side::Receiving), path));
-            });
 }
 
 bool ReceiveCommand::start() {
@@ -194,7 +194,11 @@ void ReceiveCommand::offered(const ReceivingService::Offer& offer) {
         return;
     }
     const quint64 serial = m_service.offerSerial();
-    m_prompt.ask(QStringLiteral("¿Recibir %1?").arg(offer.name), [this, serial](bool yes) {
+    const QString what = offer.kind == TransferOffer::Kind::Text ? QStringLiteral("el texto")
+                         : offer.kind == TransferOffer::Kind::Entries
+                             ? QStringLiteral("%1 archivos").arg(offer.fileCount)
+                             : offer.name;
+    m_prompt.ask(QStringLiteral("¿Recibir %1?").arg(what), [this, serial](bool yes) {
         if (serial != m_service.offerSerial()) {
             return;  // another offer, or none, by now
         }
@@ -264,7 +268,11 @@ void ReceiveCommand::ended(Outcome outcome) {
     switch (outcome) {
         case Outcome::Received:
             code = kExitDone;
-            path = m_service.targetPath();
+            if (m_service.offer().kind == TransferOffer::Kind::Text) {
+                m_printer.text(m_service.offer().text);
+            } else {
+                path = m_service.targetPath();
+            }
             break;
         case Outcome::Declined:
         case Outcome::CancelledByPeer:

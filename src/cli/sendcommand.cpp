@@ -1,5 +1,6 @@
 #include "cli/sendcommand.h"
 
+#include <QDir>
 #include <QFileInfo>
 #include <QTimer>
 
@@ -15,11 +16,31 @@ namespace {
 
 constexpr int kCancelGraceMs = 3000;
 
+QString skipReason(const entries::Skipped& skipped) {
+    switch (skipped.reason) {
+        case entries::SkipReason::Link:
+            return QStringLiteral("es un enlace (no se sigue)");
+        case entries::SkipReason::Special:
+            return QStringLiteral("no es un archivo comun ni una carpeta");
+        case entries::SkipReason::Missing:
+            return QStringLiteral("no existe");
+        case entries::SkipReason::Unreadable:
+            return QStringLiteral("no se puede leer");
+        case entries::SkipReason::Refused:
+            break;
+    }
+    return QStringLiteral("el receptor no lo aceptaria (%1)")
+        .arg(QString::fromLatin1(entries::manifestErrorName(skipped.error)));
+}
+
 }  // namespace
 
 SendCommand::SendCommand(const CliOptions& options, EventPrinter& printer, QObject* parent)
     : QObject(parent), m_options(options), m_printer(printer), m_session(options.port, nullptr) {
     m_session.setLaneEnabled(!options.classic);
+    // One file, several or a text: another identity at a remembered address is taken only
+    // when the user said so.
+    m_session.setAcceptNewIdentity(options.acceptNewIdentity);
     if (!options.classic) {
         QString error;
         const auto identity =
@@ -40,12 +61,33 @@ SendCommand::SendCommand(const CliOptions& options, EventPrinter& printer, QObje
     });
     connect(&m_session, &SendingSession::peerPaused, this,
             [this] { m_printer.info(QStringLiteral("Pausa (el receptor ha pausado)")); });
+    connect(&m_session, &SendingSession::fileStarted, this,
+            [this](const QString& path, qint64 size) { m_printer.fileStarted(path, size); });
+    connect(
+        &m_session, &SendingSession::fileEnded, this,
+        [this](const QString& path, FileVerdict verdict) { m_printer.fileEnded(path, verdict); });
     connect(&m_session, &SendingSession::sendingEnded, this,
             [this](Outcome outcome, bool) { ended(outcome); });
     // The outcome is reported as it comes, and the program ends with it.
 }
 
 void SendCommand::start() {
+    if (m_options.textGiven) {
+        if (!m_session.chooseText(m_options.text)) {
+            end(QStringLiteral("No se puede enviar el texto: esta vacio, pasa de 65536 bytes o "
+                               "lleva caracteres de control."),
+                kExitError, outcomeKind(Outcome::CannotOpen));
+            return;
+        }
+        m_printer.startMany(QStringLiteral("un texto"), m_options.text.toUtf8().size(),
+                            m_options.address);
+        m_session.start(m_options.address);
+        return;
+    }
+    if (m_options.paths.size() > 1 || QFileInfo(m_options.file).isDir()) {
+        startMany();
+        return;
+    }
     const QString& path = m_options.file;
     QString problem = fileProblem(path);
     if (problem.isEmpty() && !m_session.chooseFile(path)) {
@@ -62,7 +104,42 @@ void SendCommand::start() {
         return;
     }
     m_printer.start(path, m_session.file()->size, m_options.address);
-    m_session.setAcceptNewIdentity(m_options.acceptNewIdentity);
+    m_session.start(m_options.address);
+}
+
+void SendCommand::startMany() {
+    for (const QString& path : m_options.paths) {
+        if (!QFileInfo::exists(path)) {
+            end(QStringLiteral("%1: %2: no existe")
+                    .arg(outcomeText(Outcome::CannotOpen, Side::Sending), path),
+                kExitError, outcomeKind(Outcome::CannotOpen));
+            return;
+        }
+    }
+    const bool chosen = m_session.chooseFiles(m_options.paths);
+    // What collecting left out is said, one line each, before anything is offered.
+    if (const auto& entries = m_session.entries()) {
+        for (const entries::Skipped& skipped : entries->skipped) {
+            m_printer.info(
+                QStringLiteral("Se omite %1: %2").arg(skipped.path, skipReason(skipped)));
+        }
+    }
+    if (!chosen) {
+        end(QStringLiteral("%1: no hay nada que enviar")
+                .arg(outcomeText(Outcome::CannotOpen, Side::Sending)),
+            kExitError, outcomeKind(Outcome::CannotOpen));
+        return;
+    }
+    QString what;
+    if (m_session.file()) {
+        what = m_session.file()->name;
+    } else {
+        const auto& list = m_session.entries()->manifest;
+        what = m_options.paths.size() == 1
+                   ? QFileInfo(QDir::cleanPath(m_options.paths.front())).fileName()
+                   : QStringLiteral("%1 archivos").arg(list.fileCount());
+    }
+    m_printer.startMany(what, m_session.chosenSize(), m_options.address);
     m_session.start(m_options.address);
 }
 

@@ -27,6 +27,8 @@ signals:
     void finished(int exitCode);
 
 private:
+    // Several files and folders, or one folder: one offer of entries.
+    void startMany();
     void ended(Outcome outcome);
     void end(const QString& text, int code, const QString& kind);
 

@@ -37,6 +37,11 @@ QString outcomeText(Outcome outcome, Side side) {
             return QStringLiteral("Identidad cambiada.");
         case Outcome::LaneUnanswered:
             return QStringLiteral("Sin via rapida.");
+        case Outcome::Incomplete:
+            return QStringLiteral("Algunos archivos no llegaron");
+        case Outcome::NeedsLane:
+            return QStringLiteral(
+                "El receptor solo acepta un archivo por envio: no recibe carpetas ni textos.");
     }
     return {};
 }

@@ -2,6 +2,7 @@
 
 #include <QTcpSocket>
 
+#include "engine/lanereceivingentries.h"
 #include "lane/closegently.h"
 #include "lane/offeredname.h"
 
@@ -106,18 +107,20 @@ void LaneReceivingSession::readPeer() {
                 break;
             }
             if (!lanewire::greetingVersion(m_greeting) ||
-                *lanewire::greetingVersion(m_greeting) < lanewire::kVersion) {
+                *lanewire::greetingVersion(m_greeting) < lanewire::kOldestVersion) {
                 finish(End::Gone);  // a stray client or an older lane: dropped, nothing said
                 return;
             }
-            send(lanewire::greeting());
+            // The version chosen: the sender's, at most this end's. A version 2 sender offers
+            // one file at a time (or pairs), and the frames of several entries are not its.
+            m_version = std::min(*lanewire::greetingVersion(m_greeting), lanewire::kVersion);
+            send(lanewire::greeting(m_version));
             m_phase = Phase::Waiting;
             continue;
         }
         // While the file is written slower than it comes, the peer waits in TCP's window;
         // while the user has paused, it waits there too, whatever it does with the pause.
-        if (m_sink != nullptr &&
-            (m_sink->full() || (m_userPaused && m_phase == Phase::Receiving))) {
+        if (holdingInput()) {
             return;
         }
         const auto read =
@@ -157,8 +160,18 @@ void LaneReceivingSession::endIfPeerGone() {
     finish(m_phase == Phase::Greeting || m_phase == Phase::Waiting ? End::Gone : End::Broken);
 }
 
+bool LaneReceivingSession::holdingInput() const {
+    const bool writing = m_sink != nullptr || (m_entries && m_entries->sink);
+    const bool full = m_sink != nullptr ? m_sink->full()
+                                        : (m_entries && m_entries->sink && m_entries->sink->full());
+    return writing && (full || (m_userPaused && m_phase == Phase::Receiving));
+}
+
 void LaneReceivingSession::handle(lanewire::Type type, const QByteArray& payload) {
     using lanewire::Type;
+    if (m_version >= lanewire::kEntriesVersion && handleEntries(type, payload)) {
+        return;
+    }
     switch (type) {
         case Type::Offer: {
             const auto offer = lanewire::parseOffer(payload);
@@ -276,6 +289,10 @@ void LaneReceivingSession::accept(const QString& folder, const QString& name) {
     if (m_phase != Phase::Offered) {
         return;
     }
+    if (m_kind != Kind::File) {
+        acceptEntries(folder);
+        return;
+    }
     m_phase = Phase::Measuring;
     m_path = folder + name;
     m_sink = new FileSink(folder, name, this);
@@ -380,7 +397,11 @@ void LaneReceivingSession::resumeByUser() {
     m_userPaused = false;
     if (m_diskFull) {
         m_diskFull = false;
-        m_sink->retry();
+        if (m_sink != nullptr) {
+            m_sink->retry();
+        } else if (m_entries && m_entries->sink) {
+            m_entries->sink->retry();
+        }
     }
     if (m_phase == Phase::Proving || m_phase == Phase::Starting || m_phase == Phase::Receiving ||
         m_phase == Phase::Checking) {
@@ -400,6 +421,11 @@ void LaneReceivingSession::cancel() {
 }
 
 void LaneReceivingSession::stopSink() {
+    if (m_entries && m_entries->sink) {
+        m_entries->sink->stop();
+        m_entries->sink->disconnect(this);
+        m_entries->sink.release()->deleteLater();
+    }
     if (m_sink == nullptr) {
         return;
     }

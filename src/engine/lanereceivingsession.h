@@ -7,11 +7,18 @@
 #include <QString>
 #include <QTimer>
 
+#include "engine/outcome.h"
 #include "lane/filesink.h"
 #include "lane/lanewire.h"
 #include "lane/pauserate.h"
 
+#include <memory>
+
 class QTcpSocket;
+struct LaneReceivingEntries;
+namespace entries {
+struct Manifest;
+}
 
 // One peer on the fast lane, as the receiving role serves it: the greeting, its offer, the
 // acceptance with the length of a file of that name already there, the sender's proof of
@@ -36,7 +43,10 @@ public:
         BadName,      // the offered name cannot be a file name here
         Broken,       // the peer broke the protocol, or the connection failed
         Gone,         // the peer left before anything was agreed
+        Incomplete,   // several entries: some did not arrive (fileEnded() says which)
     };
+    // What the peer offers: one file, several entries, or a short text.
+    enum class Kind { File, Entries, Text };
 
     // Takes the connection over. `busy` says the receiving role serves someone else: the
     // peer is greeted, told so and closed.
@@ -49,9 +59,14 @@ public:
     // that may not be shown).
     const QString& senderName() const { return m_senderName; }
     qint64 offeredSize() const { return m_size; }
+    Kind offeredKind() const { return m_kind; }
+    // Entries: the list offered (checked whole); null for one file or a text.
+    const entries::Manifest* offeredEntries() const;
+    const QString& offeredText() const { return m_text; }
 
     // Receive into `name` in `folder` (ending in "/", fixed by the receiving role),
-    // continuing a file already there once the sender proves it holds its bytes.
+    // continuing a file already there once the sender proves it holds its bytes. Entries go
+    // under `folder` (`name` is not used); a text is taken at once.
     void accept(const QString& folder, const QString& name);
     // Where the file is written, once known: the offered name, or "name (n).ext" when the
     // folder held another file of that name.
@@ -78,6 +93,9 @@ signals:
     // session ends without ended().
     void pairingAsked(QTcpSocket* socket, const QByteArray& payload);
     void ended(LaneReceivingSession::End end);
+    // Several entries: a file begins, or ended (`path` relative, where it was written).
+    void fileStarted(const QString& path, qint64 size);
+    void fileEnded(const QString& path, FileVerdict verdict);
 
 private:
     enum class Phase {
@@ -107,11 +125,30 @@ private:
     void sinkFinished(const QByteArray& hash);
     void finish(End end);
     void send(const QByteArray& bytes);
+    // The reader waits: the writer's queue is full, or the user paused the data.
+    bool holdingInput() const;
+    // Offers of several entries or of a text (lanereceivingentries.cpp). True when the frame
+    // was one of that exchange (handled, or a violation).
+    bool handleEntries(lanewire::Type type, const QByteArray& payload);
+    void takeEntriesPiece(const QByteArray& payload);
+    void takeText(const QByteArray& payload);
+    void acceptEntries(const QString& folder);
+    void entriesPlanned();
+    void entriesWritten();
+    void takeEntryProof(const QByteArray& payload);
+    void startEntriesIfProved();
+    void takeFile(const QByteArray& payload);
+    void takeEntriesData(const QByteArray& payload);
+    void takeFileDone(const QByteArray& payload);
+    void takeFileSkip(const QByteArray& payload);
+    void takeEnd();
+    void entriesProgress(bool now);
 
     QPointer<QTcpSocket> m_socket;
     QString m_address;
     lanewire::FrameReader m_reader;
     QByteArray m_greeting;
+    quint16 m_version = 0;  // the version chosen in the greeting
     Phase m_phase = Phase::Greeting;
     bool m_busy;
     QTimer m_silence;  // a peer that says nothing for a while is closed
@@ -130,4 +167,7 @@ private:
     bool m_peerGone = false;  // the peer closed; what it sent before is still read
     PauseRate m_pauseRate;
     QElapsedTimer m_sinceProgress;
+    Kind m_kind = Kind::File;
+    QString m_text;
+    std::unique_ptr<LaneReceivingEntries> m_entries;  // from the first piece of a list on
 };

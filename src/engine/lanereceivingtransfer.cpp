@@ -1,6 +1,7 @@
 #include "engine/lanereceivingtransfer.h"
 
 #include "engine/lanereceivingsession.h"
+#include "lane/entries/manifest.h"
 
 #include <QTcpSocket>
 
@@ -27,6 +28,8 @@ Outcome outcomeOf(LaneReceivingSession::End end, bool cancelledHere) {
             return Outcome::BadName;
         case End::Gone:
             return Outcome::PeerLeft;
+        case End::Incomplete:
+            return Outcome::Incomplete;
         case End::Broken:
             break;
     }
@@ -44,6 +47,22 @@ LaneReceivingTransfer::LaneReceivingTransfer(QTcpSocket* socket, QObject* parent
         offer.size = m_session->offeredSize();
         offer.address = m_session->peerAddress();
         offer.senderName = m_session->senderName();
+        switch (m_session->offeredKind()) {
+            case LaneReceivingSession::Kind::File:
+                break;
+            case LaneReceivingSession::Kind::Entries: {
+                const entries::Manifest* list = m_session->offeredEntries();
+                offer.kind = TransferOffer::Kind::Entries;
+                offer.fileCount = list->fileCount();
+                offer.folderCount = qint64(list->entries.size()) - offer.fileCount;
+                break;
+            }
+            case LaneReceivingSession::Kind::Text:
+                offer.kind = TransferOffer::Kind::Text;
+                offer.text = m_session->offeredText();
+                offer.fileCount = 0;
+                break;
+        }
         emit offered(offer);
     });
     connect(s, &LaneReceivingSession::pairingAsked, this,
@@ -51,6 +70,8 @@ LaneReceivingTransfer::LaneReceivingTransfer(QTcpSocket* socket, QObject* parent
                 m_ended = true;
                 emit pairingAsked(socket, payload);
             });
+    connect(s, &LaneReceivingSession::fileStarted, this, &Transfer::fileStarted);
+    connect(s, &LaneReceivingSession::fileEnded, this, &Transfer::fileEnded);
     // The session tells where the data starts with its first progress, right after it
     // started.
     connect(s, &LaneReceivingSession::started, this, [this] { m_starting = true; });

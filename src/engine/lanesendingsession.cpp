@@ -2,6 +2,7 @@
 
 #include <QSslSocket>
 
+#include "engine/lanesendingentries.h"
 #include "identity/lanetls.h"
 #include "lane/closegently.h"
 #include "lane/filesource.h"
@@ -109,14 +110,20 @@ void LaneSendingSession::readPeer() {
         if (m_greeting.size() < lanewire::kGreetingSize) {
             return;
         }
-        if (!lanewire::greetingVersion(m_greeting)) {
-            giveUp();  // another protocol on that port
+        const std::optional<quint16> version = lanewire::greetingVersion(m_greeting);
+        // Another protocol on that port, or a lane that takes one file per offer only.
+        if (!version || (m_entries && *version < lanewire::kEntriesVersion)) {
+            giveUp();
             return;
         }
         m_greetingTimer.stop();
         m_phase = Phase::Offered;
         emit connected();
-        send(lanewire::offer(m_file.name.toUtf8(), m_file.size, m_senderName.toUtf8()));
+        if (m_entries) {
+            offerEntries();
+        } else {
+            send(lanewire::offer(m_file.name.toUtf8(), m_file.size, m_senderName.toUtf8()));
+        }
     }
     while (!m_ended) {
         const auto read =
@@ -135,6 +142,9 @@ void LaneSendingSession::readPeer() {
 
 void LaneSendingSession::handle(lanewire::Type type, const QByteArray& payload) {
     using lanewire::Type;
+    if (m_entries && handleEntries(type, payload)) {
+        return;
+    }
     switch (type) {
         case Type::Accept:
             accepted(payload);
@@ -258,6 +268,10 @@ bool LaneSendingSession::streamingAllowed() const {
 }
 
 void LaneSendingSession::pump() {
+    if (m_entries) {
+        pumpEntries();
+        return;
+    }
     if (!streamingAllowed()) {
         return;
     }
@@ -321,6 +335,11 @@ void LaneSendingSession::finish(End end) {
     m_greetingTimer.stop();
     delete m_source;  // stops its thread; what it posted goes with it
     m_source = nullptr;
+    if (m_entries && m_entries->source) {
+        // Later, and silenced: finish() may run inside one of the reader's own signals.
+        m_entries->source->disconnect(this);
+        m_entries->source.release()->deleteLater();
+    }
     if (m_socket) {
         closeGently(m_socket);
     }

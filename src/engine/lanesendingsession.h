@@ -9,13 +9,18 @@
 
 #include <functional>
 
+#include "engine/outcome.h"
 #include "engine/outgoingfile.h"
 #include "identity/identity.h"
 #include "lane/lanewire.h"
 #include "lane/pauserate.h"
 
+#include <memory>
+
 class FileSource;
 class QSslSocket;
+struct LaneSendingEntries;
+struct OutgoingEntries;
 
 // The sending end of the fast lane: connects to the lane's port over TLS with this copy's
 // identity (the peer's certificate is judged by setPeerCheck(), any when none; the fingerprint
@@ -38,6 +43,7 @@ public:
         CannotRead,
         WriteFailed,  // the receiver could not write
         Broken,       // the connection failed or the receiver broke the protocol
+        Incomplete,   // several entries: some did not arrive (fileEnded() says which)
         // The peer check refused the receiver's certificate during the handshake: nothing of
         // the lane was said, and this copy's certificate was never shown to it.
         IdentityRefused,
@@ -53,6 +59,10 @@ public:
     static constexpr int kHandshakeMs = 3000;
 
     LaneSendingSession(const OutgoingFile& file, const Identity& identity,
+                       QObject* parent = nullptr);
+    // Offers several entries, or a text, instead of one file (lanesendingentries.cpp). A
+    // receiver of a lane too old for them reads as no lane: unavailable().
+    LaneSendingSession(std::shared_ptr<const OutgoingEntries> entries, const Identity& identity,
                        QObject* parent = nullptr);
     ~LaneSendingSession() override;
 
@@ -77,6 +87,9 @@ signals:
     void peerPaused();
     void peerResumed();
     void ended(LaneSendingSession::End end);
+    // Several entries: a file begins, or ended (`path` as listed).
+    void fileStarted(const QString& path, qint64 size);
+    void fileEnded(const QString& path, FileVerdict verdict);
 
 private:
     enum class Phase { Connecting, Offered, Proving, Streaming, Finishing, Over };
@@ -92,6 +105,16 @@ private:
     void finish(End end);
     void send(const QByteArray& bytes);
     bool streamingAllowed() const;
+    // The offer of several entries or a text (lanesendingentries.cpp).
+    void offerEntries();
+    // True when the frame was one of the entries' exchange (handled, or a violation).
+    bool handleEntries(lanewire::Type type, const QByteArray& payload);
+    void takePlan(const QByteArray& payload);
+    void takeEntryStart(const QByteArray& payload);
+    void takeFileResult(const QByteArray& payload);
+    void takeEntriesResult(const QByteArray& payload);
+    void streamEntries(const std::vector<quint32>& restart);
+    void pumpEntries();
 
     OutgoingFile m_file;
     Identity m_identity;
@@ -115,4 +138,5 @@ private:
     bool m_ended = false;
     PauseRate m_pauseRate;
     QElapsedTimer m_sinceProgress;
+    std::unique_ptr<LaneSendingEntries> m_entries;  // only for an offer of entries or a text
 };

@@ -23,6 +23,8 @@ Outcome outcomeOf(LaneSendingSession::End end, bool cancelledHere) {
             return Outcome::CannotWrite;
         case End::IdentityRefused:
             return Outcome::IdentityChanged;
+        case End::Incomplete:
+            return Outcome::Incomplete;
         case End::Broken:
             break;
     }
@@ -34,7 +36,19 @@ Outcome outcomeOf(LaneSendingSession::End end, bool cancelledHere) {
 LaneSendingTransfer::LaneSendingTransfer(const OutgoingFile& file, const Identity& identity,
                                          QObject* parent)
     : Transfer(parent), m_session(new LaneSendingSession(file, identity, this)) {
+    follow();
+}
+
+LaneSendingTransfer::LaneSendingTransfer(std::shared_ptr<const OutgoingEntries> entries,
+                                         const Identity& identity, QObject* parent)
+    : Transfer(parent), m_session(new LaneSendingSession(std::move(entries), identity, this)) {
+    follow();
+}
+
+void LaneSendingTransfer::follow() {
     LaneSendingSession* s = m_session;
+    connect(s, &LaneSendingSession::fileStarted, this, &Transfer::fileStarted);
+    connect(s, &LaneSendingSession::fileEnded, this, &Transfer::fileEnded);
     connect(s, &LaneSendingSession::unavailable, this, &LaneSendingTransfer::unavailable);
     connect(s, &LaneSendingSession::connected, this, &Transfer::connected);
     // The session tells where the data starts with its first progress, right after it

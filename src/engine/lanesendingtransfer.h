@@ -2,10 +2,14 @@
 
 #include <QHostAddress>
 
+#include <memory>
+
 #include "engine/lanesendingsession.h"
 #include "engine/outgoingfile.h"
 #include "engine/transfer.h"
 #include "identity/identity.h"
+
+struct OutgoingEntries;
 
 // The fast lane as a carrier of the sending role: the lane's session behind the transfer
 // interface. When no lane answers it says so with unavailable() and ends nothing: the role
@@ -16,6 +20,9 @@ class LaneSendingTransfer : public Transfer {
 
 public:
     LaneSendingTransfer(const OutgoingFile& file, const Identity& identity,
+                        QObject* parent = nullptr);
+    // Several entries or a text; a lane too old for them reads as unavailable().
+    LaneSendingTransfer(std::shared_ptr<const OutgoingEntries> entries, const Identity& identity,
                         QObject* parent = nullptr);
 
     Carrier carrier() const override { return Carrier::Lane; }
@@ -36,6 +43,8 @@ signals:
     void unavailable();
 
 private:
+    void follow();
+
     LaneSendingSession* m_session;
     bool m_starting = false;
     bool m_cancelled = false;

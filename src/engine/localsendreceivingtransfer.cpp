@@ -31,6 +31,27 @@ Outcome outcomeOf(End end) {
     return Outcome::ConnectionError;
 }
 
+// One file's end, in the words of offers of several files.
+FileVerdict verdictOf(End end) {
+    switch (end) {
+        case End::Received:
+            return FileVerdict::Arrived;
+        case End::Corrupted:
+            return FileVerdict::Mismatch;
+        case End::WriteFailed:
+            return FileVerdict::WriteFailed;
+        case End::OpenFailed:
+            return FileVerdict::NotCreated;
+        case End::Declined:
+        case End::Cancelled:
+        case End::CancelledByPeer:
+        case End::PeerLeft:
+        case End::ConnectionError:
+            break;
+    }
+    return FileVerdict::Interrupted;
+}
+
 TransferOffer offerOf(const localsend::Session& session) {
     const localsend::UploadOffer& offer = session.offer();
     TransferOffer shown;
@@ -66,7 +87,9 @@ LocalSendReceivingTransfer::LocalSendReceivingTransfer(localsend::Session* sessi
                 (m_folder + m_offer.name).normalized(QString::NormalizationForm_C)) {
             emit savedAs(path);
         }
-        emit fileEnded(path, outcomeOf(why));
+        // Relative to the receive folder, as the lane's entries report theirs.
+        emit fileEnded(path.startsWith(m_folder) ? path.mid(m_folder.size()) : path,
+                       verdictOf(why));
     });
     connect(session, &localsend::Session::ended, this, [this](End end) {
         if (!std::exchange(m_ended, true)) {

@@ -75,7 +75,7 @@ void PairingRequest::readGreeting() {
         return;
     }
     const std::optional<quint16> version = lanewire::greetingVersion(m_greeting);
-    if (!version || *version < lanewire::kVersion) {
+    if (!version || *version < lanewire::kOldestVersion) {
         finish(PairingOutcome::NoLane);
         return;
     }

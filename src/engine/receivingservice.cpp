@@ -336,6 +336,7 @@ void ReceivingService::serve(Transfer* transfer, const QString& address) {
         emit savedUnderOtherName(path);
     });
     connect(transfer, &Transfer::activity, this, &ReceivingService::activity);
+    connect(transfer, &Transfer::fileStarted, this, &ReceivingService::fileStarted);
     connect(transfer, &Transfer::fileEnded, this, &ReceivingService::fileEnded);
     connect(transfer, &Transfer::ended, this, &ReceivingService::endServed);
     emit peerConnected(address);
@@ -435,8 +436,13 @@ void ReceivingService::acceptOffer(const QString& folder) {
     // The target is fixed now: a later change of the receive folder applies to the next
     // transfer, never to the file being written.
     m_folder = folder;
-    // Several files go into the folder under their own names.
-    m_target = folder + (m_offer.fileCount > 1 ? QString() : m_offer.name);
+    // Several LocalSend files go into the folder under their own names.
+    const bool severalLocalSend = m_offer.viaLocalSend && m_offer.fileCount > 1;
+    m_target = folder + (severalLocalSend ? QString() : m_offer.name);
+    if (m_offer.kind == Offer::Kind::Text) {
+        m_transfer->accept(m_folder);  // nothing is written: no question
+        return;
+    }
     m_state = State::Asking;
     if (m_freeSpace(m_folder) < m_offer.size) {
         m_question = Question::LowSpace;
@@ -453,6 +459,11 @@ void ReceivingService::decline() {
 }
 
 void ReceivingService::askContinueExisting() {
+    if (m_offer.kind == Offer::Kind::Entries) {
+        // Each file already there is continued only where the sender proves its start.
+        m_transfer->accept(m_folder);
+        return;
+    }
     // LocalSend continues nothing: a file of the name is kept and the new one goes beside it.
     const bool continues = m_transfer->carrier() != Transfer::Carrier::LocalSend;
     if (continues && FileAccess::fileExists(m_target)) {

@@ -93,6 +93,8 @@ public:
     // about still stands.
     quint64 offerSerial() const { return m_offerSerial; }
     QString targetPath() const { return m_target; }
+    // The folder the offer accepted goes into (with its final "/").
+    QString targetFolder() const { return m_folder; }
     // A peer is served, on either port (a transfer, or a pairing).
     bool isServing() const { return m_transfer != nullptr || m_pairing != nullptr; }
     // The transfer served goes over the fast lane.
@@ -167,8 +169,10 @@ signals:
                           const QString& peerFingerprint);
     // The pairing is over. `peerLabel` is the peer's name, or its short fingerprint.
     void pairingEnded(PairingOutcome outcome, const QString& peerLabel);
-    // One file of an offer of several (LocalSend) ended, at `path`.
-    void fileEnded(const QString& path, Outcome outcome);
+    // Offers of several files (lane entries, LocalSend): a file begins, or ended (`path`
+    // relative to the receive folder, where it was written).
+    void fileStarted(const QString& path, qint64 size);
+    void fileEnded(const QString& path, FileVerdict verdict);
 
 private:
     void clientConnect(TSocketConnection* socket);

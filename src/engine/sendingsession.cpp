@@ -1,9 +1,11 @@
 #include "engine/sendingsession.h"
 
 #include <QCoreApplication>
+#include <QFileInfo>
 #include <QHostAddress>
 #include <QPointer>
 #include <QThreadPool>
+#include <QTimer>
 
 #include <utility>
 
@@ -17,8 +19,14 @@
 #include "engine/peeraddress.h"
 #include "engine/receivingservice.h"
 #include "identity/pinstore.h"
+#include "lane/entries/textoffer.h"
 
 namespace {
+
+// How often, and how far apart, a file offered in turn is offered again to a receiver that
+// is still busy with the file before it.
+constexpr int kInTurnBusyTries = 15;
+constexpr int kInTurnBusyMs = 200;
 
 // The first IPv4 address of `name` as dotted text, by the system's resolver (so names of the
 // local network resolve wherever the system resolves them); empty when there is none.
@@ -54,8 +62,37 @@ void SendingSession::setLaneIdentity(std::shared_ptr<const LaneIdentity> identit
 }
 
 bool SendingSession::chooseFile(const QString& path) {
+    m_entries.reset();
     m_file = OutgoingFile::open(path);
     return m_file.has_value();
+}
+
+bool SendingSession::chooseFiles(const QStringList& paths) {
+    if (paths.size() == 1 && QFileInfo(paths.front()).isFile()) {
+        return chooseFile(paths.front());
+    }
+    m_file.reset();
+    auto collected = std::make_shared<OutgoingEntries>(OutgoingEntries::collect(paths));
+    m_entries = std::move(collected);
+    if (m_entries->manifest.entries.empty()) {
+        m_entries.reset();
+        return false;
+    }
+    return true;
+}
+
+bool SendingSession::chooseText(const QString& text) {
+    m_file.reset();
+    m_entries.reset();
+    if (entries::parseText(entries::encodeText(text)).error != entries::TextError::None) {
+        return false;
+    }
+    m_entries = std::make_shared<OutgoingEntries>(OutgoingEntries::ofText(text));
+    return true;
+}
+
+qint64 SendingSession::chosenSize() const {
+    return m_file ? m_file->size : m_entries ? m_entries->total() : 0;
 }
 
 bool SendingSession::onLane() const {
@@ -64,9 +101,10 @@ bool SendingSession::onLane() const {
 }
 
 void SendingSession::start(const QString& address) {
-    if (m_state != State::Idle || !m_file) {
+    if (m_state != State::Idle || (!m_file && !m_entries)) {
         return;
     }
+    m_inTurn.reset();
     m_state = State::Connecting;
     m_userPaused = false;
     m_startOffset = 0;
@@ -158,7 +196,8 @@ void SendingSession::connectTo(const QString& address) {
     }
     // The lane first; when nobody answers on it the classic protocol at once, unless this
     // address is known by its identity.
-    auto* lane = new LaneSendingTransfer(*m_file, m_laneIdentity->identity(), this);
+    auto* lane = m_entries ? new LaneSendingTransfer(m_entries, m_laneIdentity->identity(), this)
+                           : new LaneSendingTransfer(*m_file, m_laneIdentity->identity(), this);
     lane->setSenderName(m_laneIdentity->name());
     lane->setPeerCheck([this](const QString& seen) {
         if (m_pinned.isEmpty() || seen == m_pinned || m_acceptNewIdentity) {
@@ -189,21 +228,103 @@ void SendingSession::connectTo(const QString& address) {
 }
 
 void SendingSession::connectClassic(const QString& address) {
+    if (m_entries) {
+        // The classic protocol carries one file per offer, and neither folders nor texts.
+        if (m_entries->isText || m_entries->hasFolder()) {
+            finish(Outcome::NeedsLane);
+            return;
+        }
+        m_inTurn = 0;
+        m_inTurnAddress = address;
+        m_inTurnDone = 0;
+        m_inTurnBusy = 0;
+        m_inTurnFailed = false;
+        sendNextInTurn();
+        return;
+    }
     auto* classic = new ClassicSendingTransfer(*m_file, this);
     follow(classic);
     classic->start(address, m_peerPort);
 }
 
+void SendingSession::sendNextInTurn() {
+    const auto& list = m_entries->manifest.entries;
+    const qsizetype index = *m_inTurn;
+    if (index >= qsizetype(list.size())) {
+        m_inTurn.reset();
+        finish(m_inTurnFailed ? Outcome::Incomplete : Outcome::Sent);
+        return;
+    }
+    const QString source = m_entries->sources.value(index);
+    const OutgoingFile file{source, QFileInfo(source).fileName(), list[index].size};
+    auto* classic = new ClassicSendingTransfer(file, this);
+    follow(classic);
+    emit fileStarted(QString::fromUtf8(list[index].path), file.size);
+    classic->start(m_inTurnAddress, m_peerPort);
+}
+
+void SendingSession::transferEnded(Outcome outcome) {
+    if (!m_inTurn) {
+        finish(outcome);
+        return;
+    }
+    const auto& entry = m_entries->manifest.entries[*m_inTurn];
+    const QString path = QString::fromUtf8(entry.path);
+    if (outcome == Outcome::Busy && *m_inTurn > 0 && m_inTurnBusy < kInTurnBusyTries) {
+        // Right after the previous file the receiver may still be letting that connection
+        // go, and counts it: the same file is offered again a moment later.
+        ++m_inTurnBusy;
+        dropTransfer();
+        QTimer::singleShot(kInTurnBusyMs, this, [this, index = *m_inTurn] {
+            if (m_inTurn == index && m_transfer == nullptr && m_state != State::Idle) {
+                sendNextInTurn();
+            }
+        });
+        return;
+    }
+    m_inTurnBusy = 0;
+    switch (outcome) {
+        case Outcome::Sent:
+            emit fileEnded(path, FileVerdict::Arrived);
+            break;
+        case Outcome::CannotOpen:
+        case Outcome::CannotRead:
+            // This file alone: the others still go.
+            emit fileEnded(path, FileVerdict::Unreadable);
+            m_inTurnFailed = true;
+            break;
+        case Outcome::Corrupted:
+        case Outcome::PartialDiffers:
+            emit fileEnded(path, FileVerdict::Mismatch);
+            m_inTurnFailed = true;
+            break;
+        default:
+            // The peer or the user ended it: the files after it are not offered.
+            m_inTurn.reset();
+            finish(outcome);
+            return;
+    }
+    m_inTurnDone += entry.size;
+    dropTransfer();
+    m_inTurn = *m_inTurn + 1;
+    sendNextInTurn();
+}
+
 void SendingSession::follow(Transfer* transfer) {
     m_transfer = transfer;
+    // Files sent one offer each are one send: connected once, one clock.
     connect(transfer, &Transfer::connected, this, [this] {
         m_state = State::Offered;
-        m_clock.reset();
-        emit connected();
+        if (!m_inTurn || *m_inTurn == 0) {
+            m_clock.reset();
+            emit connected();
+        }
     });
     connect(transfer, &Transfer::started, this, [this](qint64 offset) {
         m_state = State::Sending;
-        m_startOffset = offset;
+        if (!m_inTurn || *m_inTurn == 0) {
+            m_startOffset = offset;
+        }
     });
     connect(transfer, &Transfer::flowing, this, [this] {
         if (!m_userPaused) {
@@ -212,6 +333,11 @@ void SendingSession::follow(Transfer* transfer) {
         emit blockRequested();
     });
     connect(transfer, &Transfer::progress, this, [this, transfer](qint64 done, qint64 total) {
+        if (m_inTurn) {
+            // One file of several: counted against them all.
+            done += m_inTurnDone;
+            total = m_entries->total();
+        }
         emit progress(makeProgress(transfer->carrier(), done, total, m_startOffset, m_clock));
     });
     connect(transfer, &Transfer::pausedForUser, this, [this] {
@@ -229,7 +355,9 @@ void SendingSession::follow(Transfer* transfer) {
         }
     });
     connect(transfer, &Transfer::activity, this, &SendingSession::activity);
-    connect(transfer, &Transfer::ended, this, &SendingSession::finish);
+    connect(transfer, &Transfer::fileStarted, this, &SendingSession::fileStarted);
+    connect(transfer, &Transfer::fileEnded, this, &SendingSession::fileEnded);
+    connect(transfer, &Transfer::ended, this, &SendingSession::transferEnded);
 }
 
 void SendingSession::dropTransfer() {
@@ -278,6 +406,7 @@ void SendingSession::resumeByUser() {
 }
 
 void SendingSession::finish(Outcome outcome) {
+    m_inTurn.reset();
     dropTransfer();
     m_state = State::Idle;
     m_acceptNewIdentity = false;

@@ -7,6 +7,7 @@
 #include <optional>
 
 #include "engine/outcome.h"
+#include "engine/outgoingentries.h"
 #include "engine/outgoingfile.h"
 #include "engine/transfer.h"
 #include "engine/transferclock.h"
@@ -43,6 +44,18 @@ public:
     // Chooses the file to send. False when it cannot be opened: then nothing is chosen.
     bool chooseFile(const QString& path);
     const std::optional<OutgoingFile>& file() const { return m_file; }
+    // Chooses files and folders to send in one offer, in order. One plain file is chosen as
+    // chooseFile() does; anything more is collected into a list of entries (links inside
+    // folders skipped, entries() says what was left out). False when nothing could be
+    // chosen.
+    bool chooseFiles(const QStringList& paths);
+    // Chooses a short text to send instead of files; false when it cannot be offered (empty,
+    // too long, control characters).
+    bool chooseText(const QString& text);
+    // The entries or the text chosen; null when one file is chosen.
+    const std::shared_ptr<const OutgoingEntries>& entries() const { return m_entries; }
+    // What is chosen: one file's size, or the entries' total.
+    qint64 chosenSize() const;
 
     // Connects to `address` (a dotted IPv4 address, or a name looked up first, either with
     // an optional ":PORT" that replaces this session's port for this send) and offers the
@@ -60,6 +73,7 @@ public:
     // is tried only with an identity to present in its TLS handshake.
     void setLaneEnabled(bool on) { m_laneEnabled = on; }
     void setLaneIdentity(std::shared_ptr<const LaneIdentity> identity);
+    const std::shared_ptr<const LaneIdentity>& laneIdentity() const { return m_laneIdentity; }
     bool laneEnabled() const { return m_laneEnabled; }
     // The send under way goes over the fast lane.
     bool onLane() const;
@@ -96,6 +110,9 @@ signals:
     // The send is over. `listening` says whether the receiving role listens again.
     void sendingEnded(Outcome outcome, bool listening);
     void activity();
+    // Several files: one begins, or ended (`path` relative, as offered).
+    void fileStarted(const QString& path, qint64 size);
+    void fileEnded(const QString& path, FileVerdict verdict);
 
 private:
     void lookedUp(quint64 lookup, const QString& address);
@@ -105,6 +122,9 @@ private:
     void connectTo(const QString& address);
     void connectClassic(const QString& address);
     void follow(Transfer* transfer);
+    // A peer that takes one file per offer gets each file in turn, one offer each.
+    void sendNextInTurn();
+    void transferEnded(Outcome outcome);
     void dropTransfer();
     void finish(Outcome outcome);
 
@@ -114,6 +134,13 @@ private:
     TransferClock m_clock;
     State m_state = State::Idle;
     std::optional<OutgoingFile> m_file;
+    std::shared_ptr<const OutgoingEntries> m_entries;
+    // Files sent one offer each: the next index of the list, and what the earlier ones did.
+    std::optional<qsizetype> m_inTurn;
+    QString m_inTurnAddress;
+    qint64 m_inTurnDone = 0;
+    int m_inTurnBusy = 0;
+    bool m_inTurnFailed = false;
     Transfer* m_transfer = nullptr;
     bool m_laneEnabled = false;
     std::shared_ptr<const LaneIdentity> m_laneIdentity;

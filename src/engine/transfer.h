@@ -7,8 +7,10 @@
 
 // What a peer offers: shown to the user before anything is written.
 struct TransferOffer {
-    QString name;  // the local form of the offered name
-    qint64 size = 0;
+    // The local form of the offered name; for entries, the first entry's (a folder's name
+    // when one folder is offered).
+    QString name;
+    qint64 size = 0;  // for entries, the total of the files
     QString address;  // the peer's address as text
     // Who sends, by the certificate it proved it holds in the lane's TLS handshake: its
     // fingerprint, and whether this copy trusts it. Empty and false on the classic port,
@@ -19,8 +21,14 @@ struct TransferOffer {
     // fingerprint): empty on the classic port, when it sent none, or when it may not be
     // shown (not UTF-8, control characters).
     QString senderName;
-    // Files offered together (LocalSend): more than one, and `name` says how many.
-    int fileCount = 1;
+    // One file; several files and folders (a list of entries); or a short text.
+    enum class Kind { File, Entries, Text };
+    Kind kind = Kind::File;
+    // How many files are offered: entries count the files of their list (folders apart); a
+    // LocalSend offer of several files is a File offer whose `name` says how many.
+    qint64 fileCount = 1;
+    qint64 folderCount = 0;  // Entries: how many folders the list holds
+    QString text;            // Text: the text offered
     // Offered by a LocalSend device, which says what device it is (may be empty).
     bool viaLocalSend = false;
     QString senderModel;
@@ -65,8 +73,6 @@ signals:
     void progress(qint64 done, qint64 total);
     // Receiving side: another file of the offered name is kept; this one goes to `path`.
     void savedAs(const QString& path);
-    // Receiving side, for offers of several files: one of them ended, at `path`.
-    void fileEnded(const QString& path, Outcome outcome);
     // The user's pause took effect: the peer was told.
     void pausedForUser();
     void peerPaused();
@@ -74,6 +80,11 @@ signals:
     // A write failed for want of space: paused as if by the user, who resumes when there is
     // room.
     void diskFull();
+    // Offers of several files (lane entries, LocalSend): one file begins, or ended. `path` is
+    // relative, as listed (the sender's path; the receiver's, where it was written, which for
+    // LocalSend may be beside another file of the listed name).
+    void fileStarted(const QString& path, qint64 size);
+    void fileEnded(const QString& path, FileVerdict verdict);
     // Input from the peer was handled (the activity bar's step).
     void activity();
     void ended(Outcome outcome);

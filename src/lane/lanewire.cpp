@@ -72,7 +72,25 @@ qsizetype maxPayload(quint8 type) {
         case Type::Pause:
         case Type::Resume:
         case Type::Cancel:
+        case Type::End:
             return 0;
+        case Type::Entries:
+            return 1 + kMaxEntriesPiece;
+        case Type::Text:
+            return kMaxTextBytes;
+        case Type::Plan:
+            return 4 + kPlanItemSize * kMaxListed;
+        case Type::EntryStart:
+            return 4 + 4 * kMaxListed;
+        case Type::EntryProof:
+        case Type::FileDone:
+            return 4 + kHashSize;
+        case Type::File:
+            return 4 + 8;
+        case Type::FileSkip:
+            return 4;
+        case Type::FileResult:
+            return 4 + 1;
     }
     return -1;
 }
@@ -82,9 +100,15 @@ qsizetype minPayload(quint8 type) {
         case Type::Offer:
             return 8 + 2 + 1;
         case Type::Data:
+        case Type::Text:
             return 1;
         case Type::Pair:
             return kPairMessageSize;
+        case Type::Entries:
+            return 2;
+        case Type::Plan:
+        case Type::EntryStart:
+            return 4;
         default:
             return maxPayload(type);
     }

@@ -15,7 +15,12 @@ class QIODevice;
 // its type, so a reader never holds more than one frame's worth of bytes.
 namespace lanewire {
 
-constexpr quint16 kVersion = 2;
+// Version 3 adds offers of several entries and of a text (types 32 to 41); a version 2 peer
+// still takes one file per offer.
+constexpr quint16 kVersion = 3;
+constexpr quint16 kEntriesVersion = 3;
+// The oldest version still spoken: one file per offer, the sender's name and pairing.
+constexpr quint16 kOldestVersion = 2;
 constexpr qsizetype kGreetingSize = 10;  // "RUVOLANE" and the version
 constexpr qsizetype kHeaderSize = 5;
 constexpr qsizetype kMaxData = 256 * 1024;
@@ -29,6 +34,12 @@ constexpr qsizetype kMaxPeerName = 64;
 // One message of a pairing exchange (PairingExchange::kMessageSize): a kind byte and 32 bytes.
 constexpr qsizetype kPairMessageSize = 33;
 constexpr qsizetype kHashSize = 32;  // BLAKE3
+// Bounds of the frames of several entries: a piece of the list, a text, and the most items
+// a plan or a start may list (one per entry of the longest list).
+constexpr qsizetype kMaxEntriesPiece = 1024 * 1024;
+constexpr qsizetype kMaxTextBytes = 64 * 1024;
+constexpr qsizetype kMaxListed = 100000;
+constexpr qsizetype kPlanItemSize = 4 + 1 + 8;
 
 enum class Type : quint8 {
     Offer = 1,    // u64 size, u16 name length, UTF-8 name [, u8 length, sender's name]
@@ -45,8 +56,20 @@ enum class Type : quint8 {
     Start = 12,   // u64 offset from which the data goes: K, or 0 into a new file
 
     // Pairing, instead of an offer.
-    Pair = 13,       // a pairing message [, u8 length, the computer's name]
-    PairResult = 14  // u8: 1 the user confirmed the code, 0 the user refused
+    Pair = 13,        // a pairing message [, u8 length, the computer's name]
+    PairResult = 14,  // u8: 1 the user confirmed the code, 0 the user refused
+
+    // Offers of several entries and of a text (entrieswire.h).
+    Entries = 32,     // u8 more, then a piece of the list of entries
+    Text = 33,        // UTF-8 text
+    Plan = 34,        // u32 count, count x (u32 index, u8 state, u64 length)
+    EntryProof = 35,  // u32 index, hash of the sender's first `length` bytes
+    EntryStart = 36,  // u32 count, count x u32 index whose proof did not match
+    File = 37,        // u32 index, u64 offset
+    FileDone = 38,    // u32 index, hash of the whole file
+    FileSkip = 39,    // u32 index
+    FileResult = 40,  // u32 index, u8 code
+    End = 41          //
 };
 
 enum class ResultCode : quint8 { Ok = 0, HashMismatch = 1, WriteFailed = 2 };

@@ -378,9 +378,9 @@ void TFormruvo::bindHandlers() {
     connect(Paginas, &QTabWidget::currentChanged, this, &TFormruvo::PaginasChange);
     new SendPageDrop(TabSheet4,
                      {[this] { return Examinar->isEnabled(); },
-                      [this](const QString& path) {
+                      [this](const QStringList& paths) {
                           BarraEstado->SetPanelText(1, QString());
-                          ChooseFileToSend(path);
+                          ChooseFilesToSend(paths);
                       },
                       [this](const QString& text) { BarraEstado->SetPanelText(1, text); }});
 

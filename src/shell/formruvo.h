@@ -173,6 +173,9 @@ public:
     void ExaminarClick();
     // Chooses the file to send, as the open dialog does; false when it cannot be opened.
     bool ChooseFileToSend(const QString& path);
+    // Chooses files and folders to send: one plain file as above, several (or a folder) as
+    // one offer; false when nothing can be sent.
+    bool ChooseFilesToSend(const QStringList& paths);
     void DireccionenviadaChange();
     // Key is a Qt::Key code; setting it to 0 swallows the key.
     void DireccionenviadaKeyDown(int& Key, Qt::KeyboardModifiers Shift);

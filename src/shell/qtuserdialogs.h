@@ -13,5 +13,7 @@ public:
                           std::function<void()> closed) override;
     void showError(QWidget* parent, const QString& text) override;
     QString chooseOpenFile(QWidget* parent, const QString& initialDir) override;
+    QStringList chooseOpenFiles(QWidget* parent, const QString& initialDir) override;
+    void showTextLater(QWidget* parent, const QString& text, std::function<void()> closed) override;
     QString chooseFolder(QWidget* parent, const QString& start) override;
 };

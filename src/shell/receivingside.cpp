@@ -4,11 +4,13 @@
 
 #include <QAction>
 #include <QCheckBox>
+#include <QDesktopServices>
 #include <QFrame>
 #include <QLineEdit>
 #include <QPointer>
 #include <QPushButton>
 #include <QToolButton>
+#include <QUrl>
 
 #include "common/outcometext.h"
 #include "discovery/peerbrowser.h"
@@ -61,9 +63,18 @@ void TFormruvo::ServidorOffer(const ReceivingService::Offer& offer) {
                                                   : QStringLiteral("sin verificar"));
         m_senderMark->setToolTip(sender);
     }
-    FicheroRecibido->setText(offer.name);
-    TamanoRecibido->setText(QString::number(offer.size));
-    MegasRecibidos->setText(FormatMegabytes(offer.size));
+    // Several entries show their count (the name of what was offered in the tooltip), a
+    // text says so; the size is the total.
+    const qint64 size =
+        offer.kind == TransferOffer::Kind::Text ? offer.text.toUtf8().size() : offer.size;
+    FicheroRecibido->setText(offer.kind == TransferOffer::Kind::Entries
+                                 ? QStringLiteral("%1 archivos").arg(offer.fileCount)
+                             : offer.kind == TransferOffer::Kind::Text ? QStringLiteral("Texto")
+                                                                       : offer.name);
+    FicheroRecibido->setToolTip(offer.kind == TransferOffer::Kind::Entries ? offer.name
+                                                                           : QString());
+    TamanoRecibido->setText(QString::number(size));
+    MegasRecibidos->setText(FormatMegabytes(size));
     CancelarRecepcion->setEnabled(true);
     Recibir->setEnabled(true);
     // A trusted computer's offer goes in without the question when the user chose so; low
@@ -212,5 +223,22 @@ void TFormruvo::ServidorClientDisconnect(Outcome outcome, bool listening) {
     if (outcome != Outcome::Declined && outcome != Outcome::PeerLeft &&
         outcome != Outcome::CancelledByPeer) {
         BarraEstado->SetPanelText(1, outcomeText(outcome, Side::Receiving));
+    }
+    const ReceivingService::Offer& offer = m_receiving->offer();
+    if (outcome == Outcome::Received && offer.kind == TransferOffer::Kind::Text) {
+        m_dialogs->showTextLater(this, offer.text, [] {});
+    } else if ((outcome == Outcome::Received || outcome == Outcome::Incomplete) &&
+               offer.kind == TransferOffer::Kind::Entries) {
+        // Where several files went is worth a look: the folder opens on request.
+        const QString folder = m_receiving->targetFolder();
+        const QString text = QStringLiteral("%1 %2 archivos en %3. ¿Abrir la carpeta?")
+                                 .arg(outcomeText(outcome, Side::Receiving))
+                                 .arg(offer.fileCount)
+                                 .arg(folder);
+        m_dialogs->askYesNoLater(this, text, [folder](bool yes) {
+            if (yes) {
+                QDesktopServices::openUrl(QUrl::fromLocalFile(folder));
+            }
+        });
     }
 }

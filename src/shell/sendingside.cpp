@@ -2,6 +2,8 @@
 // the sending role and put what the role reports on the page and the status bar.
 
 #include <QCheckBox>
+#include <QDir>
+#include <QFileInfo>
 #include <QFrame>
 #include <QLineEdit>
 #include <QPointer>
@@ -33,7 +35,40 @@ void TFormruvo::ExaminarClick() {
     if (!OpenDialog1->Execute()) {
         return;  // the file chosen before, if any, stays chosen
     }
-    ChooseFileToSend(OpenDialog1->FileName);
+    ChooseFilesToSend(OpenDialog1->FileNames);
+}
+
+bool TFormruvo::ChooseFilesToSend(const QStringList& paths) {
+    if (paths.size() == 1 && !QFileInfo(paths.front()).isDir()) {
+        return ChooseFileToSend(paths.front());
+    }
+    // Several files, or a folder: one offer. The field says what ("3 archivos", the
+    // folder's name) and the size is the total.
+    if (!m_sending->chooseFiles(paths)) {
+        BarraEstado->SetPanelText(1, QStringLiteral("No se puede abrir el archivo"));
+        FicheroEnviado->clear();
+        TamanoEnviado->clear();
+        Megasenviados->clear();
+        return false;
+    }
+    const OutgoingEntries& chosen = *m_sending->entries();
+    const QString text = paths.size() == 1 ? QFileInfo(QDir::cleanPath(paths.front())).fileName()
+                                           : QStringLiteral("%1 archivos").arg(chosen.fileCount());
+    FicheroEnviado->setText(text);
+    FicheroEnviado->setToolTip(paths.join(u'\n'));
+    TamanoEnviado->setText(QString::number(chosen.total()));
+    Megasenviados->setText(FormatMegabytes(chosen.total()));
+    qsizetype links = 0;
+    for (const entries::Skipped& skipped : chosen.skipped) {
+        links += skipped.reason == entries::SkipReason::Link ? 1 : 0;
+    }
+    if (!chosen.skipped.empty()) {
+        BarraEstado->SetPanelText(
+            1, links == qsizetype(chosen.skipped.size())
+                   ? QStringLiteral("Se omiten %1 enlaces").arg(links)
+                   : QStringLiteral("Se omiten %1 elementos").arg(chosen.skipped.size()));
+    }
+    return true;
 }
 
 bool TFormruvo::ChooseFileToSend(const QString& path) {
@@ -46,6 +81,7 @@ bool TFormruvo::ChooseFileToSend(const QString& path) {
         return false;
     }
     const OutgoingFile& file = *m_sending->file();
+    FicheroEnviado->setToolTip(QString());
     FicheroEnviado->setText(file.path);
     TamanoEnviado->setText(QString::number(file.size));
     Megasenviados->setText(FormatMegabytes(file.size));

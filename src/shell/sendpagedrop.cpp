@@ -19,27 +19,24 @@ SendPageDrop::SendPageDrop(QWidget* page, Hooks hooks) : QObject(page), m_hooks(
     }
 }
 
-std::optional<QString> SendPageDrop::droppedFile(const QMimeData* data, QString* why) {
+std::optional<QStringList> SendPageDrop::droppedPaths(const QMimeData* data, QString* why) {
     why->clear();
     if (data == nullptr || !data->hasUrls()) {
         return std::nullopt;
     }
-    const QList<QUrl> urls = data->urls();
-    if (urls.size() != 1) {
-        *why = QStringLiteral("Solo un archivo a la vez");
+    QStringList paths;
+    for (const QUrl& url : data->urls()) {
+        const QFileInfo info(url.toLocalFile());
+        if (!url.isLocalFile() || !info.exists()) {
+            *why = QStringLiteral("No se puede abrir el archivo");
+            return std::nullopt;
+        }
+        paths.append(info.absoluteFilePath());
+    }
+    if (paths.isEmpty()) {
         return std::nullopt;
     }
-    const QUrl& url = urls.first();
-    const QFileInfo info(url.toLocalFile());
-    if (!url.isLocalFile() || !info.exists()) {
-        *why = QStringLiteral("No se puede abrir el archivo");
-        return std::nullopt;
-    }
-    if (info.isDir()) {
-        *why = QStringLiteral("Una carpeta no se envia");
-        return std::nullopt;
-    }
-    return info.absoluteFilePath();
+    return paths;
 }
 
 bool SendPageDrop::eventFilter(QObject* watched, QEvent* event) {
@@ -48,7 +45,7 @@ bool SendPageDrop::eventFilter(QObject* watched, QEvent* event) {
         case QEvent::DragMove: {
             auto* drag = static_cast<QDropEvent*>(event);
             QString why;
-            const std::optional<QString> file = droppedFile(drag->mimeData(), &why);
+            const std::optional<QStringList> file = droppedPaths(drag->mimeData(), &why);
             if (!drag->mimeData()->hasUrls()) {
                 return QObject::eventFilter(watched, event);  // text for a field
             }
@@ -74,7 +71,7 @@ bool SendPageDrop::eventFilter(QObject* watched, QEvent* event) {
                 return QObject::eventFilter(watched, event);
             }
             QString why;
-            const std::optional<QString> file = droppedFile(drop->mimeData(), &why);
+            const std::optional<QStringList> file = droppedPaths(drop->mimeData(), &why);
             m_said = false;
             if (file && m_hooks.mayChoose()) {
                 drop->acceptProposedAction();

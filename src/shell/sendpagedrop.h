@@ -2,6 +2,7 @@
 
 #include <QObject>
 #include <QString>
+#include <QStringList>
 
 #include <functional>
 #include <optional>
@@ -9,25 +10,25 @@
 class QMimeData;
 class QWidget;
 
-// Drop to send: a file dropped anywhere on the "Enviar" page (its fields included) is chosen
-// as "Examinar" would choose it. Only one local file that is not a folder is taken; folders
-// and several files are refused while they are dragged (the pointer shows it, and `say` gets
-// a short text for the status bar).
+// Drop to send: files and folders dropped anywhere on the "Enviar" page (its fields
+// included) are chosen as "Examinar" would choose them, several files or a folder as one
+// offer. Only local files and folders that exist are taken; anything else is refused while
+// it is dragged (the pointer shows it, and `say` gets a short text for the status bar).
 class SendPageDrop : public QObject {
     Q_OBJECT
 
 public:
     struct Hooks {
         std::function<bool()> mayChoose;  // false while a send is under way
-        std::function<void(const QString& path)> choose;
+        std::function<void(const QStringList& paths)> choose;
         std::function<void(const QString& text)> say;
     };
 
     SendPageDrop(QWidget* page, Hooks hooks);
 
-    // The one local file the data holds, or nullopt with the reason in `why` (empty when the
-    // data holds no files at all).
-    static std::optional<QString> droppedFile(const QMimeData* data, QString* why);
+    // The local files and folders the data holds, or nullopt with the reason in `why` (empty
+    // when the data holds no files at all).
+    static std::optional<QStringList> droppedPaths(const QMimeData* data, QString* why);
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;

@@ -8,10 +8,11 @@ TOpenDialog::TOpenDialog(QWidget* owner, UserDialogs* dialogs)
     : QObject(owner), m_owner(owner), m_dialogs(dialogs) {}
 
 bool TOpenDialog::Execute() {
-    const QString chosen = m_dialogs->chooseOpenFile(m_owner, InitialDir);
+    const QStringList chosen = m_dialogs->chooseOpenFiles(m_owner, InitialDir);
     if (chosen.isEmpty()) {
         return false;
     }
-    FileName = chosen;
+    FileNames = chosen;
+    FileName = chosen.front();
     return true;
 }

@@ -2,6 +2,7 @@
 
 #include <QObject>
 #include <QString>
+#include <QStringList>
 
 class QWidget;
 class UserDialogs;
@@ -14,7 +15,8 @@ public:
     TOpenDialog(QWidget* owner, UserDialogs* dialogs);
 
     QString InitialDir;
-    QString FileName;  // full path of the file chosen last
+    QString FileName;       // full path of the file chosen last (the first, of several)
+    QStringList FileNames;  // every file chosen last
 
     // Shows the dialog; true with FileName set when the user chose a file, false (and
     // FileName unchanged) on Cancel.

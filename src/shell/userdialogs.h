@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QString>
+#include <QStringList>
 
 #include <functional>
 
@@ -28,6 +29,16 @@ public:
     virtual void showError(QWidget* parent, const QString& text) = 0;
     // The file-open dialog: the chosen file's full path, or empty for Cancel.
     virtual QString chooseOpenFile(QWidget* parent, const QString& initialDir) = 0;
+    // The same dialog choosing several files at once; by default one.
+    virtual QStringList chooseOpenFiles(QWidget* parent, const QString& initialDir) {
+        const QString one = chooseOpenFile(parent, initialDir);
+        return one.isEmpty() ? QStringList() : QStringList{one};
+    }
+    // A text received, shown so that it can be copied ("Copiar"); returns at once and calls
+    // back when the box is closed. By default an OK box.
+    virtual void showTextLater(QWidget* parent, const QString& text, std::function<void()> closed) {
+        showMessageLater(parent, text, std::move(closed));
+    }
     // The folder chooser opened at start: the chosen folder's full path, or empty for Cancel.
     virtual QString chooseFolder(QWidget* parent, const QString& start) = 0;
 };

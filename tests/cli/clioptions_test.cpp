@@ -21,7 +21,11 @@ TEST(CliOptions, CommandLinesAreReadOrRefused) {
     const Case cases[] = {
         {"send f.bin 10.0.0.1", Command::Send, false},
         {"send f.bin", Command::None, true},
-        {"send a b c", Command::None, true},
+        {"send a b c", Command::Send, false},  // two files and an address
+        {"send --text hola 10.0.0.1", Command::Send, false},
+        {"send --text hola", Command::None, true},
+        {"send --text hola f.bin 10.0.0.1", Command::None, true},
+        {"send --text= 10.0.0.1", Command::None, true},
         {"receive", Command::Receive, false},
         {"receive extra", Command::None, true},
         {"list --json", Command::List, false},
@@ -120,10 +124,20 @@ TEST(CliOptions, ValuesAndDefaults) {
     EXPECT_EQ(o.localSendPin, QStringLiteral("42"));
     // To a LocalSend device several files and folders go at once.
     o = parse(QStringLiteral("send --localsend-pin 42 -- a.jpg -b Fotos localsend://10.0.0.5"));
-    EXPECT_EQ(o.files, (QStringList{QStringLiteral("a.jpg"), QStringLiteral("-b"),
+    EXPECT_EQ(o.paths, (QStringList{QStringLiteral("a.jpg"), QStringLiteral("-b"),
                                     QStringLiteral("Fotos")}));
     EXPECT_EQ(o.address, QStringLiteral("localsend://10.0.0.5"));
-    EXPECT_TRUE(parse(QStringLiteral("send a.jpg 10.0.0.5")).files.isEmpty());
+    EXPECT_TRUE(o.toLocalSend());
+    o = parse(QStringLiteral("send a.jpg LocalSend://10.0.0.5"));
+    EXPECT_EQ(o.paths, QStringList{QStringLiteral("a.jpg")});
+    EXPECT_TRUE(o.toLocalSend());
+    o = parse(QStringLiteral("send a.jpg 10.0.0.5"));
+    EXPECT_EQ(o.paths, QStringList{QStringLiteral("a.jpg")});
+    EXPECT_FALSE(o.toLocalSend());
+    // A text goes to a Ruvo copy only.
+    o = parse(QStringLiteral("send --text hola localsend://10.0.0.5"));
+    EXPECT_EQ(o.command, Command::None);
+    EXPECT_TRUE(o.error.contains(QStringLiteral("localsend://")));
 }
 
 // A mistake is named in one line; each subcommand has its own help.
@@ -131,7 +145,11 @@ TEST(CliOptions, MistakesAreNamedAndHelpIsPerSubcommand) {
     EXPECT_EQ(parse(QStringLiteral("receive --bogus")).error,
               QStringLiteral("Opcion desconocida: --bogus"));
     EXPECT_EQ(parse(QStringLiteral("send f.bin")).error, QStringLiteral("Falta la direccion"));
-    EXPECT_EQ(parse(QStringLiteral("send f.bin h x")).error, QStringLiteral("Sobra: x"));
+    const CliOptions many = parse(QStringLiteral("send a.bin fotos b.bin h:7100"));
+    EXPECT_EQ(many.paths, (QStringList{QStringLiteral("a.bin"), QStringLiteral("fotos"),
+                                       QStringLiteral("b.bin")}));
+    EXPECT_EQ(many.address, QStringLiteral("h:7100"));
+    EXPECT_EQ(parse(QStringLiteral("send --text hola h")).text, QStringLiteral("hola"));
     EXPECT_EQ(parse(QStringLiteral("fly")).error, QStringLiteral("Orden no valida: fly"));
     EXPECT_EQ(parse(QStringLiteral("list --wait")).error,
               QStringLiteral("Falta el valor de --wait"));

@@ -97,8 +97,9 @@ TEST(CliErrors, FileAndFolderProblemsAreNamedAtOnce) {
     const Case cases[] = {
         {{QStringLiteral("send"), missing, QStringLiteral("127.0.0.1")},
          "No se puede abrir el archivo: " + missing.toUtf8() + ": no existe"},
-        {{QStringLiteral("send"), folders.source.path(), QStringLiteral("127.0.0.1")},
-         "es una carpeta"},
+        {{QStringLiteral("send"), QStringLiteral("--text"), QStringLiteral("a\x1b[2Jb"),
+          QStringLiteral("127.0.0.1")},
+         "No se puede enviar el texto"},
         {{QStringLiteral("send"), QStringLiteral("127.0.0.1"), present}, "al reves"},
         {{QStringLiteral("receive"), QStringLiteral("--accept"), QStringLiteral("--dir"),
           folders.sourceFile(QStringLiteral("nowhere"))},

@@ -309,4 +309,93 @@ TEST(CliTransfers, RunsWithNoDisplayAtAll) {
               readFile(folders.sourceFile(QStringLiteral("f.bin"))));
 }
 
+// Files and folders in one offer: each file named as it starts and ends, a link inside a
+// folder skipped with a line that says so, exit 0 once all arrived; a text printed by the
+// receiver; a classic receiver gets the files one offer each and refuses a folder.
+TEST(CliTransfers, SeveralEntriesATextAndAClassicPeer) {
+    Folders folders;
+    QDir(folders.source.path()).mkpath(QStringLiteral("fotos/viaje"));
+    writeFile(folders.sourceFile(QStringLiteral("fotos/viaje/playa.jpg")), patternBytes(90000, 1));
+    writeFile(folders.sourceFile(QStringLiteral("fotos/nota.txt")), "nota");
+    writeFile(folders.sourceFile(QStringLiteral("suelto.bin")), patternBytes(1000, 2));
+    ASSERT_TRUE(QFile::link(folders.sourceFile(QStringLiteral("suelto.bin")),
+                            folders.sourceFile(QStringLiteral("fotos/enlace"))));
+    {
+        const quint16 port = freePort();
+        auto receiver = receiverOnce(folders, port, {QStringLiteral("--json")});
+        CliProcess sender({QStringLiteral("send"), QStringLiteral("--json"),
+                           folders.sourceFile(QStringLiteral("fotos")),
+                           folders.sourceFile(QStringLiteral("suelto.bin")),
+                           QStringLiteral("127.0.0.1"), QStringLiteral("--port"), arg(port)});
+        EXPECT_EQ(sender.waitForExit(), kExitDone) << sender.output().toStdString();
+        EXPECT_EQ(receiver->waitForExit(), kExitDone) << receiver->output().toStdString();
+        QStringList started;
+        QStringList ended;
+        bool linkSaid = false;
+        for (const QByteArray& line : sender.output().split('\n')) {
+            const QJsonObject event = QJsonDocument::fromJson(line).object();
+            const QString kind = event.value(QStringLiteral("event")).toString();
+            if (kind == QStringLiteral("file-start")) {
+                started.append(event.value(QStringLiteral("path")).toString());
+            } else if (kind == QStringLiteral("file-end")) {
+                EXPECT_EQ(event.value(QStringLiteral("result")).toString(),
+                          QStringLiteral("arrived"));
+                ended.append(event.value(QStringLiteral("path")).toString());
+            } else if (kind == QStringLiteral("info")) {
+                linkSaid = linkSaid || event.value(QStringLiteral("text"))
+                                           .toString()
+                                           .contains(QStringLiteral("enlace"));
+            }
+        }
+        const QStringList files{QStringLiteral("fotos/nota.txt"),
+                                QStringLiteral("fotos/viaje/playa.jpg"),
+                                QStringLiteral("suelto.bin")};
+        EXPECT_EQ(started, files);
+        EXPECT_EQ(ended, files);
+        EXPECT_TRUE(linkSaid) << sender.output().toStdString();
+        EXPECT_EQ(readFile(folders.targetFile(QStringLiteral("fotos/viaje/playa.jpg"))),
+                  patternBytes(90000, 1));
+        EXPECT_FALSE(QFileInfo::exists(folders.targetFile(QStringLiteral("fotos/enlace"))));
+    }
+    {
+        const quint16 port = freePort();
+        auto receiver = receiverOnce(folders, port, {QStringLiteral("--json")});
+        CliProcess sender({QStringLiteral("send"), QStringLiteral("--text"),
+                           QStringLiteral("https://ejemplo.org/ñ"), QStringLiteral("127.0.0.1"),
+                           QStringLiteral("--port"), arg(port)});
+        EXPECT_EQ(sender.waitForExit(), kExitDone) << sender.output().toStdString();
+        EXPECT_EQ(receiver->waitForExit(), kExitDone) << receiver->output().toStdString();
+        bool textEvent = false;
+        for (const QByteArray& line : receiver->output().split('\n')) {
+            const QJsonObject event = QJsonDocument::fromJson(line).object();
+            textEvent =
+                textEvent ||
+                (event.value(QStringLiteral("event")) == QStringLiteral("text") &&
+                 event.value(QStringLiteral("text")) == QStringLiteral("https://ejemplo.org/ñ"));
+        }
+        EXPECT_TRUE(textEvent) << receiver->output().toStdString();
+    }
+    {
+        Folders classic;
+        const quint16 port = freePort();
+        CliProcess receiver({QStringLiteral("receive"), QStringLiteral("--dir"),
+                             classic.target.path(), QStringLiteral("--accept"),
+                             QStringLiteral("--classic"), QStringLiteral("--port"), arg(port)});
+        ASSERT_TRUE(receiver.waitForOutput("Esperando ofertas"));
+        CliProcess two({QStringLiteral("send"), folders.sourceFile(QStringLiteral("suelto.bin")),
+                        folders.sourceFile(QStringLiteral("fotos/nota.txt")),
+                        QStringLiteral("127.0.0.1"), QStringLiteral("--port"), arg(port)});
+        EXPECT_EQ(two.waitForExit(), kExitDone) << two.output().toStdString();
+        EXPECT_EQ(readFile(classic.targetFile(QStringLiteral("nota.txt"))), QByteArray("nota"));
+        EXPECT_EQ(readFile(classic.targetFile(QStringLiteral("suelto.bin"))),
+                  patternBytes(1000, 2));
+        CliProcess folder({QStringLiteral("send"), folders.sourceFile(QStringLiteral("fotos")),
+                           QStringLiteral("127.0.0.1"), QStringLiteral("--port"), arg(port)});
+        EXPECT_EQ(folder.waitForExit(), kExitError);
+        EXPECT_TRUE(folder.output().contains("no recibe carpetas"))
+            << folder.output().toStdString();
+        EXPECT_FALSE(QFileInfo::exists(classic.targetFile(QStringLiteral("fotos"))));
+    }
+}
+
 }  // namespace

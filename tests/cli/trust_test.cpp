@@ -205,6 +205,18 @@ TEST(CliTrust, ARememberedAddressWithAnotherIdentityOrNoLaneGetsNothingUnlessTol
         EXPECT_EQ(offer.value(QStringLiteral("trusted")), QJsonValue(false));
         // The new identity is the one remembered now.
         EXPECT_EQ(send(port, {}, &said), kExitDone) << said.toStdString();
+        // A text (as several files) is held to the remembered identity alike, and goes when
+        // told to take the new one.
+        remember(port, QString(64, QLatin1Char('7')));
+        const QStringList text{QStringLiteral("send"),     QStringLiteral("--json"),
+                               QStringLiteral("--port"),   arg(port),
+                               QStringLiteral("--text"),   QStringLiteral("hola"),
+                               QStringLiteral("127.0.0.1")};
+        EXPECT_EQ(sending.run(text, &said), kExitError) << said.toStdString();
+        EXPECT_TRUE(said.contains("\"kind\":\"identity-changed\"")) << said.toStdString();
+        EXPECT_EQ(sending.run(text + QStringList{QStringLiteral("--accept-new-identity")}, &said),
+                  kExitDone)
+            << said.toStdString();
     }
     {
         SCOPED_TRACE("no lane");

@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
@@ -16,6 +17,7 @@
 #include <csignal>
 
 #include "copies.h"
+#include "engine/sendingsession.h"
 #include "engine/ttimer.h"
 #include "shell/addresschooser.h"
 #include "shell/formruvo.h"
@@ -417,4 +419,57 @@ TEST(LaneWindows, TheSenderIsToldTheReceiverDeclinedOrCancelled) {
         })) << sender.panel(1).toStdString();
         EXPECT_EQ(receiver.panel(1), cancel ? QStringLiteral("Cancelado.") : QString());
     }
+}
+
+// Several files between two windows over the lane: the sending page shows the count and the
+// total, the receiving page the same, and afterwards the folder is offered to be opened. A
+// text from another copy arrives in a box of its own.
+TEST(LaneWindows, AFolderArrivesWithItsCountAndATextIsShown) {
+    Copy receiver(0, true);
+    if (!receiver.w().Receiving()->laneListening()) {
+        GTEST_SKIP() << "the port after the one the system gave is taken";
+    }
+    Copy sender(receiver.port(), true);
+    QTemporaryDir source;
+    const QString folder = source.filePath(QStringLiteral("fotos"));
+    ASSERT_TRUE(QDir().mkpath(folder + QStringLiteral("/dentro")));
+    writeFile(folder + QStringLiteral("/a.jpg"), patternBytes(300000, 1));
+    writeFile(folder + QStringLiteral("/dentro/b.jpg"), patternBytes(700000, 2));
+    writeFile(folder + QStringLiteral("/c.txt"), "c");
+    ASSERT_TRUE(sender.w().ChooseFilesToSend({folder}));
+    EXPECT_EQ(sender.w().FicheroEnviado->text(), QStringLiteral("fotos"));
+    EXPECT_EQ(sender.w().TamanoEnviado->text(), QStringLiteral("1000001"));
+    ASSERT_TRUE(sender.w().ChooseFilesToSend(
+        {folder + QStringLiteral("/a.jpg"), folder + QStringLiteral("/c.txt")}));
+    EXPECT_EQ(sender.w().FicheroEnviado->text(), QStringLiteral("2 archivos"));
+    EXPECT_EQ(sender.w().TamanoEnviado->text(), QStringLiteral("300001"));
+    ASSERT_TRUE(sender.w().ChooseFilesToSend({folder}));
+
+    receiver.dialogs.queueYesNo(false);  // "open the folder?": not in a test
+    sender.w().DireccionEnviada->setText(QStringLiteral("127.0.0.1"));
+    sender.w().Enviar->click();
+    ASSERT_TRUE(receiver.acceptOffer());
+    EXPECT_EQ(receiver.w().FicheroRecibido->text(), QStringLiteral("3 archivos"));
+    EXPECT_EQ(receiver.w().TamanoRecibido->text(), QStringLiteral("1000001"));
+    ASSERT_TRUE(waitUntil([&] { return sender.panel(1) == QStringLiteral("Enviado!"); }))
+        << sender.panel(1).toStdString();
+    ASSERT_TRUE(waitUntil([&] { return receiver.dialogs.pendingAnswers() == 0; }));
+    EXPECT_EQ(readFile(receiver.receiveFolder() + QStringLiteral("fotos/dentro/b.jpg")),
+              patternBytes(700000, 2));
+    const QStringList asked = receiver.dialogs.texts(ScriptedUserDialogs::Kind::YesNo);
+    ASSERT_EQ(asked.size(), 1);
+    EXPECT_TRUE(asked[0].contains(QStringLiteral("3 archivos"))) << asked[0].toStdString();
+    EXPECT_TRUE(asked[0].contains(QStringLiteral("Abrir la carpeta")));
+
+    SendingSession text(static_cast<quint16>(receiver.port()), nullptr);
+    text.setLaneIdentity(sender.w().Sending()->laneIdentity());
+    text.setLaneEnabled(true);
+    ASSERT_TRUE(text.chooseText(QStringLiteral("codigo: 1234")));
+    text.start(QStringLiteral("127.0.0.1"));
+    ASSERT_TRUE(receiver.acceptOffer());
+    EXPECT_TRUE(waitUntil([&] {
+        return receiver.dialogs.texts(ScriptedUserDialogs::Kind::Message)
+            .contains(QStringLiteral("codigo: 1234"));
+    }));
+    EXPECT_EQ(receiver.w().FicheroRecibido->text(), QStringLiteral("Texto"));
 }

@@ -23,6 +23,7 @@
 #include "identity/lanetls.h"
 #include "identity/securelaneserver.h"
 #include "identity/tlspeerguard.h"
+#include "lane/entries/entrieswire.h"
 #include "lane/filehash.h"
 #include "lane/lanewire.h"
 #include "lane/numberedname.h"
@@ -450,6 +451,36 @@ TEST(LaneCapture, HoldsNoneOfTheFileOrItsName) {
     for (const QByteArray& plain : {QByteArray("hunter2"), QByteArray("secreta"),
                                     QByteArray("claves-privadas"), QByteArray("RUVOLANE")}) {
         EXPECT_FALSE(relay.captured.contains(plain)) << plain.constData();
+    }
+}
+
+// A sender of version 2 is answered in version 2: it offers one file (or pairs), and the
+// frames of several entries, which its version has not, close the connection.
+TEST(LaneHostile, AVersion2SenderOffersOneFileAndNoList) {
+    struct Case {
+        const char* what;
+        QByteArray bytes;
+        bool offered;
+    };
+    const Case cases[] = {
+        {"one file", lanewire::greeting(2) + lanewire::offer("x.bin", 10), true},
+        {"a text", lanewire::greeting(2) + entrieswire::text("hola"), false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        Receiver receiver(true);
+        receiver.acceptOffers = false;
+        TlsPeer peer;
+        ASSERT_TRUE(peer.open(static_cast<quint16>(receiver.port() + 1)));
+        peer.write(c.bytes);
+        QByteArray answer;
+        EXPECT_TRUE(waitUntil([&] {
+            answer += peer.readAll();
+            return c.offered ? !receiver.offers.isEmpty()
+                             : peer.state() == QAbstractSocket::UnconnectedState;
+        }));
+        EXPECT_TRUE(answer.startsWith(lanewire::greeting(2)));
+        EXPECT_EQ(receiver.offers.size(), c.offered ? 1 : 0);
     }
 }
 

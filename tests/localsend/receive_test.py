@@ -315,11 +315,12 @@ class ReceivesFromLocalSend(unittest.TestCase):
             session, tokens = answer["sessionId"], answer["files"]
             self.assertEqual(peer.upload(session, "b", tokens["b"], bad), 400)
             self.assertEqual(peer.upload(session, "g", tokens["g"], good), 200)
-            receiver.wait_for("El archivo no coincide " + os.path.join(receiver.folder, "mal.txt"))
-            receiver.wait_for("Recibido! " + os.path.join(receiver.folder, "bien.txt"))
-            # The session ends with the failure, never as a success.
+            receiver.wait_for("mal.txt: no llego: el archivo no coincide")
+            # The session ends with the failure, never as a success; the good file is not
+            # named among those that did not arrive.
             receiver.wait_for("El archivo no coincide\n")
             self.assertNotIn("Recibido! Guardado en", receiver.output())
+            self.assertNotIn("bien.txt:", receiver.output())
             self.assertEqual(receiver.files(), {"bien.txt": good})
         finally:
             receiver.stop()
@@ -427,7 +428,7 @@ class ReceivesFromLocalSend(unittest.TestCase):
                                body=iter([data, b"de mas"]), encode_chunked=True)
             self.assertEqual(connection.getresponse().status, 400)
             connection.close()
-            receiver.wait_for("El archivo no coincide " + os.path.join(receiver.folder, "h.bin"))
+            receiver.wait_for("h.bin: no llego: el archivo no coincide")
             self.assertEqual(receiver.files(), {"f.bin": data})
         finally:
             receiver.stop()

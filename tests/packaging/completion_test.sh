@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # ruvo-cli's bash completion: the subcommands, every option the manual page's synopsis gives
 # each subcommand (so that a new option documented there and not completed fails here), the
-# values of --continue, and a file then no option value for send.
+# values of --continue, and for send files first, then files or an address, and only an
+# address after --text.
 #   completion_test.sh SOURCE_DIR
 set -euo pipefail
 src=$1
@@ -53,7 +54,10 @@ trap 'rm -rf "$dir"' EXIT
 touch "$dir/video.mkv"
 cd "$dir"
 expect "send's file" "video.mkv" "$(complete_words ruvo-cli send vi)"
-expect "send's address is no file" "" "$(complete_words ruvo-cli send video.mkv --port 9 vi)"
+expect "send's second word may be another file" "video.mkv" \
+    "$(complete_words ruvo-cli send video.mkv --port 9 vi | tr ' ' '\n' | grep -x video.mkv)"
+expect "send --text's word is no file" "" "$(complete_words ruvo-cli send --text hola vi)"
+expect "--text takes a text" "" "$(complete_words ruvo-cli send --text '')"
 
 [ $failed -eq 0 ] && echo "completion: subcommands, options, values and files as documented"
 exit $failed

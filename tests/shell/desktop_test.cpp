@@ -9,6 +9,7 @@
 #include <QDir>
 #include <QDropEvent>
 #include <QFile>
+#include <QFileInfo>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMimeData>
@@ -145,7 +146,7 @@ bool dropOn(QWidget* target, const QList<QUrl>& urls) {
     return drop.isAccepted();
 }
 
-TEST_F(DesktopTest, OneFileDroppedAnywhereOnTheSendPageIsChosen) {
+TEST_F(DesktopTest, FilesAndFoldersDroppedAnywhereOnTheSendPageAreChosen) {
     QTemporaryDir files;
     const QString a = files.filePath(QStringLiteral("a.bin"));
     const QString b = files.filePath(QStringLiteral("b.bin"));
@@ -167,20 +168,28 @@ TEST_F(DesktopTest, OneFileDroppedAnywhereOnTheSendPageIsChosen) {
         EXPECT_TRUE(form->DireccionEnviada->text().isEmpty());
         EXPECT_EQ(form->Sending()->file()->path, a);
     }
-    // Several files, or a folder: refused while dragged, with a word in the status bar.
+    // Several files, or a folder: chosen as one offer, the count or the folder's name shown
+    // with the total.
     const struct {
         QList<QUrl> urls;
-        const char* text;
-    } refused[] = {
-        {{QUrl::fromLocalFile(a), QUrl::fromLocalFile(b)}, "Solo un archivo a la vez"},
-        {{QUrl::fromLocalFile(files.path())}, "Una carpeta no se envia"},
+        QString shown;
+    } chosen[] = {
+        {{QUrl::fromLocalFile(a), QUrl::fromLocalFile(b)}, QStringLiteral("2 archivos")},
+        {{QUrl::fromLocalFile(files.path())}, QFileInfo(files.path()).fileName()},
     };
-    for (const auto& r : refused) {
-        SCOPED_TRACE(r.text);
-        EXPECT_FALSE(dropOn(form->GroupBox4, r.urls));
-        EXPECT_EQ(form->BarraEstado->PanelText(1), QString::fromUtf8(r.text));
-        EXPECT_EQ(form->Sending()->file()->path, a);  // the earlier choice stays
+    for (const auto& c : chosen) {
+        SCOPED_TRACE(c.shown.toStdString());
+        ASSERT_TRUE(dropOn(form->GroupBox4, c.urls));
+        EXPECT_EQ(form->FicheroEnviado->text(), c.shown);
+        EXPECT_EQ(form->TamanoEnviado->text(), QStringLiteral("10"));
+        ASSERT_TRUE(form->Sending()->entries());
+        EXPECT_EQ(form->Sending()->entries()->fileCount(), 2);
     }
+    // What is not there is refused while dragged, with a word in the status bar.
+    EXPECT_FALSE(
+        dropOn(form->GroupBox4, {QUrl::fromLocalFile(files.filePath(QStringLiteral("ido")))}));
+    EXPECT_EQ(form->BarraEstado->PanelText(1), QStringLiteral("No se puede abrir el archivo"));
+    EXPECT_TRUE(form->Sending()->entries());  // the earlier choice stays
 }
 
 // A stand-in for the desktop's notification service: records what it is asked to show.

@@ -128,6 +128,34 @@ ReceiveFolder::Outcome ReceiveFolder::makeFolders(const Manifest& manifest) {
     return {};
 }
 
+ReceiveFolder::Probe ReceiveFolder::probe(QByteArrayView path) {
+    Probe probe;
+    std::vector<QByteArray> components;
+    if (!normalComponents(path, components)) {
+        probe.outcome = {Failure::BadPath, 0, path.toByteArray()};
+        return probe;
+    }
+    const UniqueFd folder = openFolder(components, components.size() - 1, true, probe.outcome);
+    if (!folder.valid()) {
+        return probe;
+    }
+    struct stat status {};
+    if (::fstatat(folder.get(), components.back().constData(), &status, AT_SYMLINK_NOFOLLOW) != 0) {
+        if (errno != ENOENT) {
+            probe.outcome = {Failure::System, errno, path.toByteArray()};
+        }
+        return probe;
+    }
+    if (S_ISLNK(status.st_mode)) {
+        probe.outcome = {Failure::Link, 0, path.toByteArray()};
+    } else if (!S_ISREG(status.st_mode)) {
+        probe.outcome = {Failure::NotFile, 0, path.toByteArray()};
+    } else {
+        probe.length = status.st_size;
+    }
+    return probe;
+}
+
 ReceiveFolder::OpenedFile ReceiveFolder::openFile(QByteArrayView path) {
     return open(path, false);
 }

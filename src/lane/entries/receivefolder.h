@@ -47,6 +47,14 @@ public:
     bool isOpen() const { return m_root.valid(); }
     int openError() const { return m_openError; }
 
+    // What stands at a file's path, its folders made on the way: nothing (length -1), a plain
+    // file of that length, or something that may not be written (a failure: a link, a
+    // folder, a FIFO...).
+    struct Probe {
+        qint64 length = -1;
+        Outcome outcome;
+    };
+    Probe probe(QByteArrayView path);
     // Creates the folders of the manifest, listed ones and parents of files, in its order;
     // stops at the first that cannot be made.
     Outcome makeFolders(const Manifest& manifest);
