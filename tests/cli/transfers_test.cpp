@@ -288,9 +288,12 @@ TEST(CliTransfers, WhatWasTypedBeforeAQuestionIsDropped) {
 }
 
 TEST(CliTransfers, RunsWithNoDisplayAtAll) {
+    // A home of its own: identities and remembered addresses left in a shared one by other
+    // runs would decide this one (a pin for a port reused here, its lane port now taken).
+    QTemporaryDir home;
     QProcessEnvironment bare;
     bare.insert(QStringLiteral("PATH"), qEnvironmentVariable("PATH"));
-    bare.insert(QStringLiteral("HOME"), QDir::tempPath());
+    bare.insert(QStringLiteral("HOME"), home.path());
     bare.insert(QStringLiteral("LC_ALL"), QStringLiteral("C.UTF-8"));
     Folders folders;
     writeFile(folders.sourceFile(QStringLiteral("f.bin")), patternBytes(10000, 2));
