@@ -380,9 +380,9 @@ if [ "$big_mib" -gt 0 ]; then
   folder=$work/folder
   mkdir -p "$folder"
   for i in 1 2 3 4 5 6 7 8; do
-    head -c $((big_mib * 1048576 / 8)) /dev/urandom >"$folder/part$i.bin"
+    head -c $((big_mib * 1048576 / 8)) /dev/urandom >"$folder/file$i.bin"
   done
-  cat "$folder"/part*.bin >"$work/whole.bin"
+  cat "$folder"/file*.bin >"$work/whole.bin"
   sync "$folder" "$work/whole.bin"
   cli_lane_best "$folder"
   folder_ms=$ms

@@ -29,7 +29,7 @@ private:
     bool takeSizeLine();
 
     State m_state = State::Size;
-    QByteArray m_line;  // the part of a size or trailer line read so far
+    QByteArray m_line;  // what has come so far of a size or trailer line
     qint64 m_left = 0;  // data bytes of the current chunk still to come
     qsizetype m_trailerBytes = 0;
 };
