@@ -235,6 +235,10 @@ TEST(CliTransfers, WindowAndCliTalkBothWaysOverTheLane) {
 
     const quint16 port = freePort();
     auto receiver = receiverOnce(folders, port, {QStringLiteral("--json")});
+    if (!receiver->output().contains("via rapida en el")) {
+        // Another program took the lane's port (N + 1) meanwhile: the send would go classic.
+        GTEST_SKIP() << "the port after the one the system gave is taken";
+    }
     Copy window(port, true);
     bool onLane = false;
     QObject::connect(window.w().Sending(), &SendingSession::connected,
